@@ -1,9 +1,178 @@
+// zaderoza-cli scan PATH [--json] [--ext .EXT]: the disc's title list as the main window
+// shows it.
 #include <cstdio>
+#include <string>
 
+#include "app/TitleList.h"
 #include "cli/Commands.h"
+#include "dvd/DvdAccess.h"
 
-int RunScan(const Args&)
+namespace {
+
+constexpr const char* kDefaultExtension = ".mp4";  // the default profile's extension
+
+std::string JsonString(const std::string& text)
 {
-    std::fprintf(stderr, "zaderoza-cli: not available yet\n");
-    return 1;
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                out += esc;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string Hex(uint32_t id)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", id);
+    return text;
+}
+
+std::string LanguageCode(uint32_t packed)
+{
+    if (packed == 0)
+        return "";
+    return {static_cast<char>((packed >> 8) & 0xFF), static_cast<char>(packed & 0xFF)};
+}
+
+std::string TitleName(int t)
+{
+    ClipItem clip;
+    clip.titleIndex = t;
+    return EntryName(clip, "");
+}
+
+void PrintText(const std::string& path, const DiscSession& session)
+{
+    const DvdDiscInfo& info = session.DiscInfo();
+    std::printf("%s: %d titles, %zu listed\n", path.c_str(), info.titleCount, session.Entries().size());
+    for (const TitleEntry& entry : session.Entries()) {
+        const DvdTitleInfo& title = info.titles[entry.clip.titleIndex];
+        std::printf("%s  %s  %d chapters\n", entry.outputName.c_str(), entry.originalLength.c_str(),
+                    title.chapterCount);
+        for (int i = 0; i < title.audioCount; ++i)
+            std::printf("  audio %s  %s\n", Hex(title.audioStreamId[i]).c_str(), AudioTrackText(title, i).c_str());
+        for (int i = 0; i < title.subtitleCount; ++i)
+            std::printf("  subtitle %s  %s\n", Hex(title.subtitleStreamId[i]).c_str(),
+                        SubtitleTrackText(title, i).c_str());
+    }
+    std::string skipped;
+    for (int t = 0; t < info.titleCount; ++t) {
+        if (info.titles[t].durationMs < kMinListedTitleMs)
+            skipped += (skipped.empty() ? "" : ", ") + TitleName(t);
+    }
+    if (!skipped.empty())
+        std::printf("skipped (shorter than 3 s): %s\n", skipped.c_str());
+}
+
+void PrintJson(const std::string& path, const DiscSession& session)
+{
+    const DvdDiscInfo& info = session.DiscInfo();
+    std::string out = "{\"path\":" + JsonString(path) + ",\"titleCount\":" + std::to_string(info.titleCount);
+    out += ",\"titles\":[";
+    bool first = true;
+    for (const TitleEntry& entry : session.Entries()) {
+        const DvdTitleInfo& title = info.titles[entry.clip.titleIndex];
+        char duration[32];
+        std::snprintf(duration, sizeof duration, "%.3f", title.durationMs);
+        out += first ? "" : ",";
+        first = false;
+        out += "{\"title\":" + std::to_string(entry.clip.titleIndex + 1);
+        out += ",\"name\":" + JsonString(entry.outputName);
+        out += ",\"length\":" + JsonString(entry.originalLength);
+        out += ",\"durationMs\":" + std::string(duration);
+        out += ",\"chapters\":" + std::to_string(title.chapterCount);
+        out += ",\"chapterSectors\":[";
+        for (int c = 0; c < title.chapterCount; ++c)
+            out += (c ? "," : "") + std::to_string(title.chapterSectors[c]);
+        out += "],\"audio\":[";
+        for (int i = 0; i < title.audioCount; ++i) {
+            out += i ? "," : "";
+            out += "{\"id\":" + JsonString(Hex(title.audioStreamId[i]));
+            out += ",\"text\":" + JsonString(AudioTrackText(title, i));
+            out += ",\"language\":" + JsonString(LanguageCode(title.audioLanguage[i]));
+            out += ",\"coding\":" + std::to_string(title.audioCoding[i]);
+            out += ",\"channelCode\":" + std::to_string(title.audioChannels[i]) + "}";
+        }
+        out += "],\"subtitles\":[";
+        for (int i = 0; i < title.subtitleCount; ++i) {
+            out += i ? "," : "";
+            out += "{\"id\":" + JsonString(Hex(title.subtitleStreamId[i]));
+            out += ",\"text\":" + JsonString(SubtitleTrackText(title, i));
+            out += ",\"language\":" + JsonString(LanguageCode(title.subtitleLanguage[i])) + "}";
+        }
+        out += "]}";
+    }
+    out += "],\"skipped\":[";
+    first = true;
+    for (int t = 0; t < info.titleCount; ++t) {
+        if (info.titles[t].durationMs >= kMinListedTitleMs)
+            continue;
+        char duration[32];
+        std::snprintf(duration, sizeof duration, "%.3f", info.titles[t].durationMs);
+        out += first ? "" : ",";
+        first = false;
+        out += "{\"title\":" + std::to_string(t + 1) + ",\"durationMs\":" + duration + "}";
+    }
+    out += "]}\n";
+    std::fputs(out.c_str(), stdout);
+}
+
+}  // namespace
+
+int RunScan(const Args& args)
+{
+    std::string path;
+    std::string extension = kDefaultExtension;
+    bool json = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--json") {
+            json = true;
+        } else if (arg == "--ext") {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "zaderoza-cli: --ext needs an extension\n");
+                return 2;
+            }
+            extension = args[++i];
+            if (!extension.empty() && extension.front() != '.')
+                extension.insert(extension.begin(), '.');
+        } else if (!arg.empty() && arg.front() == '-' && arg != "-") {
+            std::fprintf(stderr, "zaderoza-cli: unknown option %s (usage: scan PATH [--json] [--ext .EXT])\n", arg.c_str());
+            return 2;
+        } else if (path.empty()) {
+            path = arg;
+        } else {
+            std::fprintf(stderr, "zaderoza-cli: scan takes one path\n");
+            return 2;
+        }
+    }
+    if (path.empty()) {
+        std::fprintf(stderr, "zaderoza-cli: usage: scan PATH [--json] [--ext .EXT]\n");
+        return 2;
+    }
+    DiscSession session;
+    std::string error;
+    if (!session.LoadDisc(path, extension, &error)) {
+        std::fprintf(stderr, "zaderoza-cli: %s\n", error.c_str());
+        return 1;
+    }
+    if (json)
+        PrintJson(path, session);
+    else
+        PrintText(path, session);
+    return 0;
 }

@@ -53,7 +53,11 @@ bool DvdReadFailed(DvdHandle handle);
 std::string DvdReadError(DvdHandle handle);
 
 // Fault injection for tests: when set, the hook is asked for every block read with the
-// absolute disc sector and count; returning false makes that read fail as a bad sector.
-// Pass an empty function to remove it.
+// absolute sector (the title set's VOB address, as the cells give it) and the count;
+// returning false makes that read fail as a bad sector. Pass an empty function to remove it.
 using DvdReadHook = std::function<bool(int64_t absoluteSector, int sectorCount)>;
 void DvdSetReadHook(DvdHandle handle, DvdReadHook hook);
+
+// What the scan left out of the disc record and why (broken chapters, cells outside the
+// video files, titles beyond 32), one line each; empty for a sound disc.
+std::vector<std::string> DvdScanNotes(DvdHandle handle);
