@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CXmlDocument {
@@ -36,6 +37,8 @@ public:
     uint32_t Flags() const { return m_flags; }
 
 private:
+    struct Parser;  // builds the element index from m_text (XmlDocument.cpp)
+
     struct ElementEntry {
         int32_t start = 0;          // offset of the start tag's '<' in UTF-16 units
         int32_t length = 0;         // to the end of the end tag (or of the empty-element tag)
@@ -49,4 +52,12 @@ private:
     int32_t m_parent = 0, m_current = 0, m_child = 0;
     uint32_t m_flags = 0;
     std::string m_diagnostics;
+    size_t m_diagnosticRecords = 0;
+
+    void Clear();
+    // Appends one diagnostic record; past a fixed number of records they are only counted.
+    void Note(const std::string& record);
+    void ConvertText(const uint8_t* data, size_t size);
+    const ElementEntry* Entry(int32_t index) const;
+    std::u16string_view TagName(int32_t index) const;
 };
