@@ -24,6 +24,8 @@ constexpr HRESULT E_INVALIDARG = MakeFailure(0x80070057u);
 
 // Pipeline-platform codes.
 constexpr HRESULT VFW_S_NO_MORE_ITEMS = 0x00040103;
+constexpr HRESULT VFW_S_STATE_INTERMEDIATE = 0x00040237;  // a state change has not finished yet
+constexpr HRESULT VFW_S_ESTIMATED = 0x00040260;           // a sample has a start time but no stop time
 constexpr HRESULT VFW_E_INVALIDMEDIATYPE = MakeFailure(0x80040200u);
 constexpr HRESULT VFW_E_NOT_CONNECTED = MakeFailure(0x80040209u);
 constexpr HRESULT VFW_E_NO_ALLOCATOR = MakeFailure(0x8004020Au);
@@ -40,4 +42,11 @@ constexpr HRESULT VFW_E_CANNOT_RENDER = MakeFailure(0x80040218u);
 constexpr HRESULT VFW_E_RUNTIME_ERROR = MakeFailure(0x8004020Bu);
 constexpr HRESULT VFW_E_BUFFER_OVERFLOW = MakeFailure(0x8004020Du);
 constexpr HRESULT VFW_E_TIMEOUT = MakeFailure(0x8004022Eu);
+constexpr HRESULT VFW_E_INVALID_DIRECTION = MakeFailure(0x80040208u);
+constexpr HRESULT VFW_E_ALREADY_COMMITTED = MakeFailure(0x8004020Eu);
+constexpr HRESULT VFW_E_BADALIGN = MakeFailure(0x8004020Fu);
+constexpr HRESULT VFW_E_NO_TRANSPORT = MakeFailure(0x8004022Fu);
+constexpr HRESULT VFW_E_SAMPLE_REJECTED_EOS = MakeFailure(0x8004022Cu);
+constexpr HRESULT VFW_E_SAMPLE_TIME_NOT_SET = MakeFailure(0x80040249u);
+constexpr HRESULT VFW_E_MEDIA_TIME_NOT_SET = MakeFailure(0x80040251u);
 constexpr HRESULT VFW_E_ENCRYPTED = MakeFailure(0x80040290u);  // scrambled content refused

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <typeinfo>
 #include <utility>
 
 #include "graph/Result.h"
@@ -15,6 +16,17 @@ class IUnknown {
 public:
     virtual uint32_t AddRef() = 0;
     virtual uint32_t Release() = 0;
+
+    // Lets an object answer a query with another object (a part it holds, or one it makes on
+    // demand) or refuse an interface it derives from. S_OK: *object is the answer (not counted,
+    // valid while this object lives); a failure: refused; S_FALSE (default): the typed cast
+    // decides.
+    virtual HRESULT QueryInterfaceHook(const std::type_info& iid, IUnknown** object)
+    {
+        (void)iid;
+        *object = nullptr;
+        return S_FALSE;
+    }
 
 protected:
     virtual ~IUnknown() = default;
@@ -89,7 +101,16 @@ ComPtr<T> MakeCom(Args&&... args)
 template <class I, class U>
 ComPtr<I> QueryInterface(U* p)
 {
-    return ComPtr<I>(p ? dynamic_cast<I*>(p) : nullptr);
+    if (!p)
+        return ComPtr<I>();
+    IUnknown* self = p;
+    IUnknown* other = nullptr;
+    const HRESULT hr = self->QueryInterfaceHook(typeid(I), &other);
+    if (hr == S_OK)
+        return ComPtr<I>(other ? dynamic_cast<I*>(other) : nullptr);
+    if (Failed(hr))
+        return ComPtr<I>();
+    return ComPtr<I>(dynamic_cast<I*>(p));
 }
 template <class I, class U>
 ComPtr<I> QueryInterface(const ComPtr<U>& p)
