@@ -89,13 +89,13 @@ void AppendCodePoint(std::u16string& out, uint32_t cp) {
 
 // Strict UTF-8 decoding; each byte that does not start a valid sequence becomes U+FFFD.
 std::u16string DecodeUtf8(const uint8_t* data, size_t size) {
-    std::u16string out;
-    out.reserve(size);
+    std::u16string out(size, u'\0');
+    char16_t* o = out.data();
     size_t i = 0;
     while (i < size) {
         uint8_t b = data[i];
         if (b < 0x80) {
-            out.push_back(b);
+            *o++ = b;
             ++i;
             continue;
         }
@@ -108,7 +108,7 @@ std::u16string DecodeUtf8(const uint8_t* data, size_t size) {
         } else if ((b & 0xF8) == 0xF0) {
             length = 4, cp = b & 0x07, minimum = 0x10000;
         } else {
-            out.push_back(kReplacement);
+            *o++ = kReplacement;
             ++i;
             continue;
         }
@@ -119,13 +119,21 @@ std::u16string DecodeUtf8(const uint8_t* data, size_t size) {
             cp = (cp << 6) | (c & 0x3F);
         }
         if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(kReplacement);
+            *o++ = kReplacement;
             ++i;
             continue;
         }
-        AppendCodePoint(out, cp);
+        // A sequence of 2 to 4 bytes gives 1 or 2 units, so the output never outgrows the input.
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            *o++ = static_cast<char16_t>(cp);
+        }
         i += length;
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
@@ -427,6 +435,7 @@ private:
     size_t SkipPast(size_t from, std::u16string_view terminator, const char* kind);
     size_t Unterminated(const char* kind, size_t lt);
     size_t SyntaxError(const char* what, size_t lt);
+    void Record(const char* what, size_t at);
     void MarkBadData(ElementEntry& entry, const char* what);
     int32_t Append(int32_t parent);
     void CloseUnended(size_t from);
@@ -474,9 +483,16 @@ void CXmlDocument::Parser::Run() {
         m_elements[0].flagsDepth |= kFlagIllFormed;
     int32_t root = m_elements[0].firstChild;
     if (root == 0)
-        m_doc.Note("no_root_element");
+        m_doc.Note("no_root_element", true);
     else if (m_elements[root].nextSibling != 0)
-        m_doc.Note("root_has_sibling");
+        m_doc.Note("root_has_sibling", true);
+}
+
+void CXmlDocument::Parser::Record(const char* what, size_t at) {
+    if (m_doc.m_diagnosticRecords >= kMaxDiagnosticRecords)
+        ++m_doc.m_diagnosticRecords;  // past the cap the record is only counted
+    else
+        m_doc.Note(std::string(what) + " at " + std::to_string(at));
 }
 
 size_t CXmlDocument::Parser::Unterminated(const char* kind, size_t lt) {
@@ -487,14 +503,14 @@ size_t CXmlDocument::Parser::Unterminated(const char* kind, size_t lt) {
 }
 
 size_t CXmlDocument::Parser::SyntaxError(const char* what, size_t lt) {
-    m_doc.Note(std::string(what) + " at " + std::to_string(lt));
+    Record(what, lt);
     m_illFormed = true;
     return lt + 1;
 }
 
 void CXmlDocument::Parser::MarkBadData(ElementEntry& entry, const char* what) {
     entry.flagsDepth |= kFlagBadData;
-    m_doc.Note(std::string(what) + " at " + std::to_string(entry.start));
+    Record(what, static_cast<size_t>(entry.start));
     m_illFormed = true;
 }
 
@@ -585,7 +601,7 @@ size_t CXmlDocument::Parser::StartTag(size_t lt) {
     if (end == npos)
         return Unterminated("start_tag", lt);
     if (m_open.size() >= kMaxDepth) {
-        m_doc.Note("depth_limit at " + std::to_string(lt));
+        m_doc.Note("depth_limit at " + std::to_string(lt), true);
         m_illFormed = true;
         m_stop = true;
         return m_text.size();
@@ -644,7 +660,7 @@ void CXmlDocument::Parser::CloseUnended(size_t from) {
     for (size_t k = from; k < m_open.size(); ++k) {
         ElementEntry& unended = m_elements[m_open[k]];
         unended.flagsDepth |= kFlagUnended;
-        m_doc.Note("unended_start_tag at " + std::to_string(unended.start));
+        Record("unended_start_tag", static_cast<size_t>(unended.start));
         int32_t first = unended.firstChild;
         if (first == 0)
             continue;
@@ -680,7 +696,12 @@ void CXmlDocument::Clear() {
     m_diagnosticRecords = 0;
 }
 
-void CXmlDocument::Note(const std::string& record) {
+void CXmlDocument::Note(const std::string& record, bool always) {
+    if (always) {
+        m_diagnostics += record;
+        m_diagnostics += '\n';
+        return;
+    }
     ++m_diagnosticRecords;
     if (m_diagnosticRecords < kMaxDiagnosticRecords) {
         m_diagnostics += record;

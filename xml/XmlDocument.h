@@ -55,8 +55,9 @@ private:
     size_t m_diagnosticRecords = 0;
 
     void Clear();
-    // Appends one diagnostic record; past a fixed number of records they are only counted.
-    void Note(const std::string& record);
+    // Appends one diagnostic record; past a fixed number of records they are only counted,
+    // except the verdicts passed with `always`.
+    void Note(const std::string& record, bool always = false);
     void ConvertText(const uint8_t* data, size_t size);
     const ElementEntry* Entry(int32_t index) const;
     std::u16string_view TagName(int32_t index) const;
