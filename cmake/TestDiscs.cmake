@@ -42,5 +42,31 @@ foreach(disc long long10)
   endif()
 endforeach()
 
+# Damaged fixtures: ${ZDR_TEST_DISC_DIR}/damaged/<kind>/, made by tools/disc-damage from an
+# authored disc (tests/discs/README.md says what each holds).
+set(_damaged
+  zeroed-sectors:sample garbage-sectors:sample cut-iso:sample ifo-garbage:sample
+  pgc-count-zero:sample pgc-count-huge:sample cells-past-end:sample chapters-overlong:sample
+  scrambled:sample structure-protection:many)
+if(TARGET disc-damage)
+  foreach(item ${_damaged})
+    string(REPLACE ":" ";" _pair ${item})
+    list(GET _pair 0 _kind)
+    list(GET _pair 1 _source)
+    if(DEFINED ZDR_TEST_DISC_STAMP_${_source})
+      set(_stamp ${ZDR_TEST_DISC_DIR}/damaged/.${_kind}.stamp)
+      add_custom_command(OUTPUT ${_stamp}
+        COMMAND ${CMAKE_COMMAND} -E rm -f ${_stamp}
+        COMMAND disc-damage ${_kind} ${ZDR_TEST_DISC_DIR}/${_source}
+                ${ZDR_TEST_DISC_DIR}/damaged/${_kind}
+        COMMAND ${CMAKE_COMMAND} -E touch ${_stamp}
+        DEPENDS disc-damage ${ZDR_TEST_DISC_STAMP_${_source}}
+        COMMENT "Damaging test disc ${_source}: ${_kind}"
+        VERBATIM)
+      list(APPEND ZDR_TEST_DISC_STAMPS ${_stamp})
+    endif()
+  endforeach()
+endif()
+
 add_custom_target(test-discs ALL DEPENDS ${ZDR_TEST_DISC_STAMPS})
 add_custom_target(bench-discs DEPENDS ${_bench_stamps})
