@@ -153,8 +153,15 @@ uint64_t CBaseSplitterFile::ReadBits(int n, bool peek)
     }
     while (m_bitCount < n) {
         uint8_t b;
-        if (!ReadByte(b))
+        if (!ReadByte(b)) {
+            // Past the end. A read drops what it had buffered, so that later narrower reads
+            // cannot return stale bits as if they followed on; a peek leaves it.
+            if (!peek) {
+                m_bitBuffer = 0;
+                m_bitCount = 0;
+            }
             return 0;
+        }
         m_bitBuffer = m_bitBuffer << 8 | b;
         m_bitCount += 8;
     }

@@ -98,6 +98,16 @@ TEST(BitReader, ReadPastTheEndStopsWithoutCopying)
     EXPECT_EQ(f.file->ReadBits(8), 0u);
     EXPECT_EQ(f.file->ReadBits(64), 0u);
     EXPECT_EQ(f.file->Position(), 10);
+    // A read that runs out drops its partial bits: a narrower read after it sees nothing stale.
+    f.file->Seek(8);
+    EXPECT_EQ(f.file->ReadBits(4), uint64_t(Pattern(10)[8] >> 4));
+    EXPECT_EQ(f.file->ReadBits(32), 0u);
+    EXPECT_EQ(f.file->ReadBits(4), 0u);
+    // A peek that runs out leaves the position alone.
+    f.file->Seek(8);
+    EXPECT_EQ(f.file->ReadBits(32, true), 0u);
+    EXPECT_EQ(f.file->Position(), 8);
+    EXPECT_EQ(f.file->ReadBits(8), Pattern(10)[8]);
 }
 
 TEST(BitReader, PeekThenReadGivesTheSameBits)
