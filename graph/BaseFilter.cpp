@@ -18,7 +18,10 @@ HRESULT CBaseFilter::Stop()
 {
     std::lock_guard lock(m_lock);
     HRESULT result = S_OK;
-    if (State() != FilterState::Stopped) {
+    const FilterState was = State();
+    // Stopped first: a streaming thread woken by the pins' deactivation sees it at once.
+    m_state.store(FilterState::Stopped, std::memory_order_release);
+    if (was != FilterState::Stopped) {
         for (int i = 0; i < GetPinCount(); ++i) {
             CBasePin* pin = GetPin(i);
             if (pin && pin->IsConnected()) {
@@ -28,7 +31,6 @@ HRESULT CBaseFilter::Stop()
             }
         }
     }
-    m_state.store(FilterState::Stopped, std::memory_order_release);
     return result;
 }
 

@@ -6,9 +6,10 @@
 //                      first).
 //   Paused  -> Running: the stream start time is recorded; nothing else changes.
 //   Running -> Paused:  nothing changes in the base.
-//   Paused/Running -> Stopped: every pin becomes inactive (allocators decommit, which wakes
-//                      any GetBuffer waiting in a streaming thread; input pins forget flush
-//                      and end-of-stream); filters that own workers stop and join them after
+//   Paused/Running -> Stopped: the state becomes Stopped (new Receive calls are refused),
+//                      then every pin becomes inactive (allocators decommit, which wakes any
+//                      GetBuffer waiting in a streaming thread; input pins forget flush and
+//                      end of stream); filters that own workers stop and join them after
 //                      calling this (override Stop). Stop returns only when the filter's
 //                      streaming threads have ended.
 // The graph changes filters downstream-first, so a filter is stopped only after everything

@@ -123,6 +123,12 @@ bool COutputQueue::IsIdle()
     return m_items.empty() && !m_busy;
 }
 
+void COutputQueue::WaitUntilIdle()
+{
+    std::unique_lock lock(m_lock);
+    m_space.wait(lock, [&] { return m_stop || (m_items.empty() && !m_busy); });
+}
+
 void COutputQueue::ThreadMain()
 {
     std::vector<ComPtr<IMediaSample>> batch;

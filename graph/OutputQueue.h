@@ -42,6 +42,8 @@ public:
     void EndFlush();
     // True when nothing is queued and nothing is being delivered.
     bool IsIdle();
+    // Waits until it is idle (the downstream must be able to take what is queued).
+    void WaitUntilIdle();
 
 private:
     COutputQueue(IPin* input, int32_t batchSize, int32_t listSize);
