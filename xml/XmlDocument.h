@@ -1,5 +1,6 @@
 // Read-only XML document: the whole file as UTF-16 text plus an index of element positions.
 // Used for Format.xml and Set.xml. See XmlDocument.cpp for the loading rules.
+// Not thread-safe: one thread loads and walks a document at a time; no locks inside.
 #pragma once
 
 #include <cstdint>

@@ -124,6 +124,8 @@ TEST(XmlDocumentEncoding, DeclaredEncodingsConvert) {
         {"euc-kr", "\xB0\xA1", u"\uac00"},
         {"cp437", "\x82", u"\u00e9"},
         {"macintosh", "\x8E", u"\u00e9"},
+        {"iso-2022-jp", "\x1B$B$$\x1B(Bx", u"\u3044x"},
+        {"utf-7", "+AOk-", u"\u00e9"},
         {"utf-8", "\xC3\xA9", u"\u00e9"},
         // Unknown names use the system code page, UTF-8 here.
         {"x-no-such-charset", "\xC3\xA9", u"\u00e9"},
@@ -138,6 +140,31 @@ TEST(XmlDocumentEncoding, DeclaredEncodingsConvert) {
         CXmlDocument doc;
         EXPECT_TRUE(Load(doc, bytes)) << c.encoding << "\n" << doc.Diagnostics();
         EXPECT_EQ(ChildValue(doc, u"E"), c.expected) << c.encoding << "\n" << doc.Diagnostics();
+    }
+}
+
+TEST(XmlDocumentEncoding, DeclarationSearch) {
+    struct Case {
+        const char* what;
+        const char* text;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {"comment first",
+         "<!-- c --><?xml version='1.0' encoding='iso-8859-1'?><Root><E v='\xE9'/></Root>",
+         u"\u00e9"},
+        {"other processing instruction first",
+         "<?xml-stylesheet href='a'?><?xml encoding=\"iso-8859-1\"?><Root><E v='\xE9'/></Root>",
+         u"\u00e9"},
+        {"declaration without encoding", "<?xml version='1.0'?><Root><E v='\xE9'/></Root>",
+         u"\ufffd"},
+        {"declaration after the root", "<Root><E v='\xE9'/></Root><?xml encoding='iso-8859-1'?>",
+         u"\ufffd"},
+    };
+    for (const Case& c : cases) {
+        CXmlDocument doc;
+        Load(doc, c.text);
+        EXPECT_EQ(ChildValue(doc, u"E"), c.expected) << c.what << "\n" << doc.Diagnostics();
     }
 }
 
