@@ -224,8 +224,11 @@ bool OutputEncoder::OpenVideo(const FormatProfile& profile, int threads)
     ret = avcodec_parameters_from_context(m_videoStream->codecpar, c);
     if (ret < 0)
         return FailAv("Cannot open the video encoder", "parameters of " + name, ret);
-    if (c->active_thread_type & FF_THREAD_FRAME)
-        m_videoZeroCopy = ZeroCopy::No;  // worker threads hold their input frames
+    // A frame-threaded encoder hands each picture to a worker that may still hold it after
+    // the call returns (or have just let it go, so the check in WriteVideo cannot tell).
+    if ((codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) && c->thread_count > 1
+        && (c->thread_type & FF_THREAD_FRAME))
+        m_videoZeroCopy = ZeroCopy::No;
     return true;
 }
 

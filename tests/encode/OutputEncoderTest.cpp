@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/resource.h>
@@ -353,48 +354,72 @@ TEST(OutputEncoder, HeaderThatCannotBeWrittenFailsOpen)
     EXPECT_FALSE(encoder.IsOpen());
 }
 
-// A write that fails half-way (the file size limit stands in for a full disk) makes every later
-// write fail, and Close reports it; the part written stays a closed, readable file.
+// A write that fails half-way makes every later write fail, and Close reports it. With the file
+// size limit standing in for a full disk, the part written stays a closed, readable file.
 TEST(OutputEncoder, WriteErrorIsStickyAndReportedByClose)
 {
-    TempDir dir;
-    const std::string file = dir.File("limited.mpg");
-    const FormatProfile profile = MakeProfile({".mpg", "mpeg2video", 176, 144, 25000, "mp2", 48000, 2, 2000000});
+    struct Case {
+        const char* name;
+        bool deviceFull;  // write through a link to /dev/full; else under a file size limit
+    };
+    for (const Case c : {Case{"file size limit", false}, Case{"device full", true}}) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string file = dir.File("limited.mpg");
+        if (c.deviceFull)
+            fs::create_symlink("/dev/full", file);
+        const FormatProfile profile = MakeProfile({".mpg", "mpeg2video", 176, 144, 25000, "mp2", 48000, 2, 2000000});
 
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 96 * 1024;
-    setrlimit(RLIMIT_FSIZE, &limited);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = 96 * 1024;
+        if (!c.deviceFull)
+            setrlimit(RLIMIT_FSIZE, &limited);
 
-    OutputEncoder encoder;
-    const bool opened = encoder.Open(file, profile);
-    int failedAt = -1;
-    const auto second = Sine(0, 1920, 2, 48000);
-    for (int i = 0; opened && i < 250 && failedAt < 0; ++i) {
-        const auto picture = Noise(176, 144, i);
-        if (encoder.WriteVideo(picture.data()) != 0 || encoder.WriteAudio(second.data(), 1920 * 4) != 0)
-            failedAt = i;
+        OutputEncoder encoder;
+        const bool opened = encoder.Open(file, profile);
+        int failedAt = -1;
+        // 1921 samples a picture: the ring never happens to be empty when the write fails.
+        const auto pictureTime = Sine(0, 1921, 2, 48000);
+        for (int i = 0; opened && i < 250 && failedAt < 0; ++i) {
+            const auto picture = Noise(176, 144, i);
+            if (encoder.WriteVideo(picture.data()) != 0 || encoder.WriteAudio(pictureTime.data(), 1921 * 4) != 0)
+                failedAt = i;
+        }
+        const auto picture = Gradient(176, 144, 0);
+        const int afterVideo = encoder.WriteVideo(picture.data());
+        const int afterAudio = encoder.WriteAudio(pictureTime.data(), 1921 * 4);
+        const size_t heldAtClose = encoder.AudioBytesHeld();
+        const bool closed = encoder.Close();
+        const std::string error = encoder.LastError();
+
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        ASSERT_TRUE(opened) << encoder.LastErrorDetail();
+        EXPECT_GT(failedAt, 0);
+        EXPECT_EQ(afterVideo, -1);
+        EXPECT_EQ(afterAudio, -1);
+        EXPECT_FALSE(closed);
+        EXPECT_TRUE(encoder.HasError());
+        EXPECT_EQ(error, "Cannot write the output file");
+        EXPECT_FALSE(encoder.IsOpen());
+        if (!c.deviceFull) {
+            EXPECT_NE(Probe(file).formatName.find("mpeg"), std::string::npos);
+            EXPECT_GT(Decode(file).video.frames, 0);
+        }
+
+        // The PCM the failed file still held does not go into the next one; its error is gone.
+        EXPECT_GT(heldAtClose, 0u);
+        ASSERT_TRUE(encoder.Open(dir.File("next.mka"), MakeProfile({".mka", "", 0, 0, 25000, "mp2", 48000, 2})));
+        EXPECT_FALSE(encoder.HasError());
+        EXPECT_EQ(encoder.AudioBytesHeld(), 0u);
+        ASSERT_EQ(encoder.WriteAudio(pictureTime.data(), 4000), 0);
+        EXPECT_EQ(encoder.AudioPacketsEncoded(), 0);
+        EXPECT_TRUE(encoder.Close());
     }
-    const auto picture = Gradient(176, 144, 0);
-    const int afterVideo = encoder.WriteVideo(picture.data());
-    const auto pcm = Sine(0, 4800, 2, 48000);
-    const int afterAudio = encoder.WriteAudio(pcm.data(), static_cast<int>(pcm.size()));
-    const bool closed = encoder.Close();
-
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
-    ASSERT_TRUE(opened) << encoder.LastErrorDetail();
-    EXPECT_GT(failedAt, 0);
-    EXPECT_EQ(afterVideo, -1);
-    EXPECT_EQ(afterAudio, -1);
-    EXPECT_FALSE(closed);
-    EXPECT_TRUE(encoder.HasError());
-    EXPECT_EQ(encoder.LastError(), "Cannot write the output file");
-    EXPECT_FALSE(encoder.IsOpen());
-    EXPECT_NE(Probe(file).formatName.find("mpeg"), std::string::npos);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -457,6 +482,8 @@ TEST(OutputEncoder, CloseEncodesThePcmLeftInTheRing)
         {{".m4a", "", 0, 0, 25000, "aac", 48000, 2}, 1024 * 3 + 100, 1024 * 3 + 100, 1024 * 4},
         {{".mkv", "", 0, 0, 25000, "libvorbis", 44100, 1}, 1000, 1000, 1000 + 2048},
         {{".wma", "", 0, 0, 25000, "wmav2", 44100, 2}, 2048 * 2 + 100, 2048 * 2 + 100, 2048 * 5},
+        // More than the ring holds in one call: nothing is dropped.
+        {{".mka", "", 0, 0, 25000, "mp2", 48000, 2}, 150000, 150000, 150000 + 481 + 1152},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -553,14 +580,15 @@ TEST(OutputEncoder, PictureBufferIsFreeWhenWriteVideoReturns)
 {
     struct Case {
         ProfileValues values;
-        bool zeroCopy;  // expected to encode straight from the caller's buffer
+        bool zeroCopy;  // expected to encode straight from the caller's buffer (with 2+ cores)
     };
     const Case cases[] = {
         {{".mp4", "libx264", 64, 48, 25000, "", 0, 0, 2000000}, true},
-        {{".avi", "mpeg4", 64, 48, 25000, "", 0, 0, 2000000}, false},
-        {{".mpg", "mpeg2video", 64, 48, 25000, "", 0, 0, 2000000}, false},
-        {{".wmv", "wmv2", 64, 48, 25000, "", 0, 0, 2000000}, false},
-        {{".avi", "mjpeg", 64, 48, 25000, "", 0, 0, 2000000}, false},  // converted
+        {{".avi", "mpeg4", 64, 48, 25000, "", 0, 0, 2000000}, true},
+        {{".mpg", "mpeg2video", 64, 48, 25000, "", 0, 0, 2000000}, true},
+        {{".wmv", "wmv2", 64, 48, 25000, "", 0, 0, 2000000}, true},
+        {{".mkv", "ffvhuff", 64, 48, 25000, "", 0, 0, 2000000}, false},  // frame threads keep it
+        {{".avi", "mjpeg", 64, 48, 25000, "", 0, 0, 2000000}, false},    // converted first
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -576,8 +604,8 @@ TEST(OutputEncoder, PictureBufferIsFreeWhenWriteVideoReturns)
             ASSERT_EQ(encoder.WriteVideo(buffer.data()), 0);
             std::fill(buffer.begin(), buffer.end(), 255);
         }
-        if (c.zeroCopy) {
-            EXPECT_TRUE(encoder.VideoUsesCallerBuffer());
+        if (std::thread::hardware_concurrency() > 1 || c.zeroCopy) {
+            EXPECT_EQ(encoder.VideoUsesCallerBuffer(), c.zeroCopy);
         }
         ASSERT_TRUE(encoder.Close());
         const DecodedFile decoded = Decode(file);
@@ -612,16 +640,19 @@ TEST(OutputEncoder, ChromaPlanesAreTakenInYv12Order)
             ASSERT_EQ(encoder.WriteVideo(picture.data()), 0);
         ASSERT_TRUE(encoder.Close());
 
+        // Every picture (the first is copied, later ones may be encoded in place) as one pixel.
         const std::string command = "ffmpeg -v error -i '" + file
-            + "' -frames:v 1 -vf scale=1:1:flags=area,format=yuv444p -f rawvideo - 2>/dev/null";
+            + "' -vf scale=1:1:flags=area,format=yuv444p -f rawvideo - 2>/dev/null";
         FILE* pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
-        uint8_t yuv[3] = {};
-        const size_t got = fread(yuv, 1, 3, pipe);
+        uint8_t yuv[9] = {};
+        const size_t got = fread(yuv, 1, sizeof yuv, pipe);
         pclose(pipe);
-        ASSERT_EQ(got, 3u);
-        EXPECT_NEAR(yuv[1], 200, 8);  // U
-        EXPECT_NEAR(yuv[2], 60, 8);   // V
+        ASSERT_EQ(got, sizeof yuv);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_NEAR(yuv[3 * i + 1], 200, 8) << "U of picture " << i;
+            EXPECT_NEAR(yuv[3 * i + 2], 60, 8) << "V of picture " << i;
+        }
     }
 }
 
