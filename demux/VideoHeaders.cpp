@@ -1,6 +1,7 @@
 // MPEG video sequence headers, H.264 parameter sets, VC-1 sequence headers, subpictures
 // and subtitles.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -147,7 +148,8 @@ bool CBaseSplitterFileEx::ReadSequenceHeader(SequenceHeader& h, int64_t len, CMe
     }
 
     h.frameDuration = int32_t(int64_t(h.frameDuration) * 10 / 27);
-    h.bitrate = h.bitrate == 0x3FFFFFFF ? 0 : h.bitrate * 400;
+    // A 30-bit code in 400 bit/s units can exceed 32 bits: the largest rates are clamped.
+    h.bitrate = h.bitrate == 0x3FFFFFFF ? 0 : int32_t(std::min<int64_t>(int64_t(h.bitrate) * 400, INT32_MAX));
     Reduce(h.arX, h.arY);
 
     if (!pmt)

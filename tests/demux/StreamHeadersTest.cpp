@@ -1,6 +1,8 @@
 // Elementary-stream header parsers and the media descriptions they build.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "demux/ParserHarness.h"
 
 namespace {
@@ -65,6 +67,8 @@ TEST(StreamHeaders, SequenceHeaderTable)
          9, 667333, 6000000, true},
         {"bit-rate code 0x3FFFFFFF means none",
          seq([](Seq& s) { s.ext = true, s.bitrate = 0x3FFFF, s.brExt = 0xFFF; }), true, 16, 9, 400000, 0, true},
+        {"the largest codes are clamped", seq([](Seq& s) { s.ext = true, s.bitrate = 0x3FFFE, s.brExt = 0xFFF; }), true,
+         16, 9, 400000, INT32_MAX, true},
         {"bit-rate extension", seq([](Seq& s) { s.ext = true, s.bitrate = 1, s.brExt = 1; }), true, 16, 9, 400000,
          (1 | 1 << 18) * 400, true},
         {"missing marker", seq([](Seq& s) { s.marker = 0; }), false},
