@@ -320,8 +320,17 @@ int OutputEncoder::WriteVideo(const uint8_t* picture)
     const int strides[3] = {m_width, m_width / 2, m_width / 2};
 
     if (m_converter) {
-        // The encoder may still hold the previous converted picture: write into a fresh one then.
-        int ret = av_frame_make_writable(m_convertedPicture);
+        // The encoder may still hold the previous converted picture: write into a fresh one then
+        // (nothing of the old one is needed, so no copy as av_frame_make_writable would make).
+        int ret = 0;
+        if (!av_frame_is_writable(m_convertedPicture)) {
+            const int format = m_convertedPicture->format;
+            av_frame_unref(m_convertedPicture);
+            m_convertedPicture->format = format;
+            m_convertedPicture->width = m_width;
+            m_convertedPicture->height = m_height;
+            ret = av_frame_get_buffer(m_convertedPicture, 0);
+        }
         if (ret < 0) {
             FailAv("Out of memory", "converted picture", ret);
             return -1;

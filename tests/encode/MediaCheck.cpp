@@ -22,7 +22,7 @@ ProbedFile Probe(const std::string& file)
 {
     ProbedFile result;
     const std::string command = "ffprobe -v error -count_frames -show_entries "
-        "stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate,channels,"
+        "stream=codec_type,codec_name,width,height,sample_aspect_ratio,r_frame_rate,sample_rate,channels,"
         "nb_read_frames:format=format_name -of default=nw=0 '" + file + "' 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)

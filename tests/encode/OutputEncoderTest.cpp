@@ -186,6 +186,8 @@ TEST_P(OutputEncoderProfile, WritesWhatTheProfileSays)
         EXPECT_EQ(video->at("width"), std::to_string(c.values.width));
         EXPECT_EQ(video->at("height"), std::to_string(c.values.height));
         EXPECT_EQ(video->at("r_frame_rate"), c.frameRate);
+        // DV has only the 4:3 and 16:9 display flags: square pixels come back as NTSC's 8:9.
+        EXPECT_EQ(video->at("sample_aspect_ratio"), std::string(c.values.ext) == ".dv" ? "8:9" : "1:1");
         EXPECT_EQ(video->at("nb_read_frames"), std::to_string(c.frames));
         EXPECT_EQ(decoded.video.frames, c.frames);
         EXPECT_TRUE(decoded.video.packetTimesIncreasing);
