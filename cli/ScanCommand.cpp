@@ -170,6 +170,8 @@ int RunScan(const Args& args)
         std::fprintf(stderr, "zaderoza-cli: %s\n", error.c_str());
         return 1;
     }
+    for (const std::string& note : DvdScanNotes(session.OpenDvdHandle()))
+        std::fprintf(stderr, "zaderoza-cli: warning: %s\n", note.c_str());
     if (json)
         PrintJson(path, session);
     else

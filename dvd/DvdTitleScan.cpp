@@ -185,14 +185,23 @@ void ScanTitle(DvdNavigationSource& source, const title_info_t& entry, int t, Dv
         return;
     }
 
-    titlePlan.titleSet = setNumber;
-    out.chapterCount = static_cast<int32_t>(titlePlan.chapters.size());
+    uint64_t titleSectors = 0;
     for (size_t c = 0; c < titlePlan.chapters.size(); ++c) {
         uint64_t sectors = 0;
         for (const DvdCellRun& run : titlePlan.chapters[c].cells)
             sectors += uint64_t(run.lastSector) - run.firstSector + 1;
         out.chapterSectors[c] = static_cast<uint32_t>(std::min<uint64_t>(sectors, UINT32_MAX));
+        titleSectors += sectors;
     }
+    if (titleSectors == 0) {
+        // Nothing of it can be read: not listed, rather than listed and empty.
+        plan.notes.push_back(Note("title %d: no readable cell", t + 1));
+        titlePlan.chapters.clear();
+        out = DvdTitleInfo{};
+        return;
+    }
+    titlePlan.titleSet = setNumber;
+    out.chapterCount = static_cast<int32_t>(titlePlan.chapters.size());
     FillAudio(*firstChain, *vts->vtsi_mat, out);
     FillSubpictures(*firstChain, *vts->vtsi_mat, out);
     for (int i = 0; i < 16; ++i)

@@ -169,6 +169,7 @@ TEST(DvdTitleScan, UnusableTitlesKeepTheirPlaceWithNoLength)
         {"no cells", [](FakeNavigation& nav) { nav.Chain(2, 1).pgc.nr_of_cells = 0; }},
         {"null chain", [](FakeNavigation& nav) { nav.Set(2).srps[0].pgc = nullptr; }},
         {"no chapters declared", [](FakeNavigation& nav) { nav.Title(2).nr_of_ptts = 0; }},
+        {"every cell outside the VOBs", [](FakeNavigation& nav) { nav.Set(2).vobSectors = 5; }},
     };
     for (const Case& c : cases) {
         FakeNavigation nav;
