@@ -45,6 +45,8 @@ CMpegSplitterFile::CMpegSplitterFile(IAsyncReader* reader, HRESULT& hr, const Ti
 HRESULT CMpegSplitterFile::Open()
 {
     // Multiplex detection.
+    m_kind = kMultiplexUnknown;
+    m_tsPacketLength = 0;
     Seek(0);
     if (PeekBits(32) == 0x54467263)  // "TFrc": transport packets follow a 1660-byte header
         Seek(1660);

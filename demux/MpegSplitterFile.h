@@ -109,7 +109,9 @@ public:
     void ParseProgramTables(const TsPacketHeader& h);
     void OnSourceComplete() override;
 
+    // The title record the scan stops on; set before Open() runs again or the demux starts.
     void SetTitleStreams(const TitleStreams& title) { m_title = title; }
+    void SetTitleStreams(const DvdTitleInfo& title) { m_title = TitleStreams::FromTitle(title); }
 
     int32_t kind() const { return m_kind; }
     int64_t firstPts() const { return m_firstPts; }

@@ -525,3 +525,17 @@ TEST(MpegSplitterFile, CompletionRefinesTheRate)
     EXPECT_EQ(f.rate(), 1323000);
     EXPECT_GT(f.lastPtsPos(), int64_t(full.size()) - 2000);
 }
+
+TEST(MpegSplitterFile, TitleRecordIds)
+{
+    DvdTitleInfo t{};
+    t.audioCount = 2;
+    t.audioStreamId[0] = 0xFFFFBD80;  // bits above 15 are not part of the id
+    t.audioStreamId[1] = 0xC000;
+    t.subtitleCount = -1;
+    TitleStreams s = TitleStreams::FromTitle(t);
+    EXPECT_EQ(s.audioIds, (std::vector<uint32_t>{0xBD80, 0xC000}));
+    EXPECT_TRUE(s.subtitleIds.empty());
+    t.audioCount = 99;  // more than the record holds
+    EXPECT_EQ(TitleStreams::FromTitle(t).audioIds.size(), size_t(kDvdMaxStreams));
+}
