@@ -91,7 +91,8 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter* filter)
 {
     if (!filter)
         return E_POINTER;
-    auto it = std::find_if(m_filters.begin(), m_filters.end(), [&](const Entry& e) { return e.filter.Get() == filter; });
+    auto it = std::find_if(m_filters.begin(), m_filters.end(),
+                           [&](const Entry& e) { return e.filter.Get() == filter; });
     if (it == m_filters.end())
         return VFW_E_NOT_FOUND;
     if (m_state != FilterState::Stopped)
@@ -211,7 +212,8 @@ HRESULT CFilterGraph::ConnectVia(IPin* output, IPin* input, int depth)
             ComPtr<IPin> out = GetPin(middle, PinDirection::Output, i);
             if (!out)
                 break;
-            if (Succeeded(ConnectDirect(out.Get(), input, nullptr)) || Succeeded(ConnectVia(out.Get(), input, depth + 1)))
+            if (Succeeded(ConnectDirect(out.Get(), input, nullptr)) ||
+                Succeeded(ConnectVia(out.Get(), input, depth + 1)))
                 return S_OK;
         }
         return VFW_E_CANNOT_CONNECT;
@@ -284,7 +286,8 @@ HRESULT CFilterGraph::RenderVia(IPin* output, int depth)
             Disconnect(output);
         }
     }
-    const HRESULT hr = TryRegistry(output, depth, [&](IBaseFilter* middle) { return RenderOutputs(middle, depth + 1); });
+    const HRESULT hr =
+        TryRegistry(output, depth, [&](IBaseFilter* middle) { return RenderOutputs(middle, depth + 1); });
     return Succeeded(hr) ? S_OK : VFW_E_CANNOT_RENDER;
 }
 
@@ -410,7 +413,8 @@ HRESULT CFilterGraph::GetState(int32_t timeoutMs, FilterState* state)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     HRESULT result = S_OK;
     for (const Entry& e : m_filters) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         FilterState fs;
         const HRESULT hr = e.filter->GetState(uint32_t(std::max<int64_t>(0, left.count())), &fs);
         if (Failed(hr))

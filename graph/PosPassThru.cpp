@@ -1,6 +1,6 @@
 #include "graph/PosPassThru.h"
 
-CPosPassThru::CPosPassThru(IPin* input, IUnknown* owner) : m_input(input), m_owner(owner) {}
+CPosPassThru::CPosPassThru(IPin* input, IUnknown* owner) : m_input(input), m_owner(owner) { }
 
 CPosPassThru::~CPosPassThru() = default;
 
@@ -43,27 +43,73 @@ static HRESULT Forward(CPosPassThru* self, Call&& call)
     return call(peer.Get());
 }
 
-HRESULT CPosPassThru::GetCapabilities(uint32_t* capabilities) { return Forward(this, [&](IMediaSeeking* s) { return s->GetCapabilities(capabilities); }); }
-HRESULT CPosPassThru::CheckCapabilities(uint32_t* capabilities) { return Forward(this, [&](IMediaSeeking* s) { return s->CheckCapabilities(capabilities); }); }
-HRESULT CPosPassThru::IsFormatSupported(const Guid& format) { return Forward(this, [&](IMediaSeeking* s) { return s->IsFormatSupported(format); }); }
-HRESULT CPosPassThru::QueryPreferredFormat(Guid* format) { return Forward(this, [&](IMediaSeeking* s) { return s->QueryPreferredFormat(format); }); }
-HRESULT CPosPassThru::GetTimeFormat(Guid* format) { return Forward(this, [&](IMediaSeeking* s) { return s->GetTimeFormat(format); }); }
-HRESULT CPosPassThru::IsUsingTimeFormat(const Guid& format) { return Forward(this, [&](IMediaSeeking* s) { return s->IsUsingTimeFormat(format); }); }
-HRESULT CPosPassThru::SetTimeFormat(const Guid& format) { return Forward(this, [&](IMediaSeeking* s) { return s->SetTimeFormat(format); }); }
-HRESULT CPosPassThru::GetDuration(int64_t* duration) { return Forward(this, [&](IMediaSeeking* s) { return s->GetDuration(duration); }); }
-HRESULT CPosPassThru::GetStopPosition(int64_t* stop) { return Forward(this, [&](IMediaSeeking* s) { return s->GetStopPosition(stop); }); }
-HRESULT CPosPassThru::GetCurrentPosition(int64_t* current) { return Forward(this, [&](IMediaSeeking* s) { return s->GetCurrentPosition(current); }); }
-HRESULT CPosPassThru::ConvertTimeFormat(int64_t* target, const Guid* targetFormat, int64_t source,
-                                        const Guid* sourceFormat)
+HRESULT CPosPassThru::GetCapabilities(uint32_t* capabilities)
 {
-    return Forward(this, [&](IMediaSeeking* s) { return s->ConvertTimeFormat(target, targetFormat, source, sourceFormat); });
+    return Forward(this, [&](IMediaSeeking* s) { return s->GetCapabilities(capabilities); });
+}
+HRESULT CPosPassThru::CheckCapabilities(uint32_t* capabilities)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->CheckCapabilities(capabilities); });
+}
+HRESULT CPosPassThru::IsFormatSupported(const Guid& format)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->IsFormatSupported(format); });
+}
+HRESULT CPosPassThru::QueryPreferredFormat(Guid* format)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->QueryPreferredFormat(format); });
+}
+HRESULT CPosPassThru::GetTimeFormat(Guid* format)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->GetTimeFormat(format); });
+}
+HRESULT CPosPassThru::IsUsingTimeFormat(const Guid& format)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->IsUsingTimeFormat(format); });
+}
+HRESULT CPosPassThru::SetTimeFormat(const Guid& format)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->SetTimeFormat(format); });
+}
+HRESULT CPosPassThru::GetDuration(int64_t* duration)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->GetDuration(duration); });
+}
+HRESULT CPosPassThru::GetStopPosition(int64_t* stop)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->GetStopPosition(stop); });
+}
+HRESULT CPosPassThru::GetCurrentPosition(int64_t* current)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->GetCurrentPosition(current); });
+}
+HRESULT CPosPassThru::ConvertTimeFormat(
+    int64_t* target, const Guid* targetFormat, int64_t source, const Guid* sourceFormat)
+{
+    return Forward(
+        this, [&](IMediaSeeking* s) { return s->ConvertTimeFormat(target, targetFormat, source, sourceFormat); });
 }
 HRESULT CPosPassThru::SetPositions(int64_t* current, uint32_t currentFlags, int64_t* stop, uint32_t stopFlags)
 {
     return Forward(this, [&](IMediaSeeking* s) { return s->SetPositions(current, currentFlags, stop, stopFlags); });
 }
-HRESULT CPosPassThru::GetPositions(int64_t* current, int64_t* stop) { return Forward(this, [&](IMediaSeeking* s) { return s->GetPositions(current, stop); }); }
-HRESULT CPosPassThru::GetAvailable(int64_t* earliest, int64_t* latest) { return Forward(this, [&](IMediaSeeking* s) { return s->GetAvailable(earliest, latest); }); }
-HRESULT CPosPassThru::SetRate(double rate) { return Forward(this, [&](IMediaSeeking* s) { return s->SetRate(rate); }); }
-HRESULT CPosPassThru::GetRate(double* rate) { return Forward(this, [&](IMediaSeeking* s) { return s->GetRate(rate); }); }
-HRESULT CPosPassThru::GetPreroll(int64_t* preroll) { return Forward(this, [&](IMediaSeeking* s) { return s->GetPreroll(preroll); }); }
+HRESULT CPosPassThru::GetPositions(int64_t* current, int64_t* stop)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->GetPositions(current, stop); });
+}
+HRESULT CPosPassThru::GetAvailable(int64_t* earliest, int64_t* latest)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->GetAvailable(earliest, latest); });
+}
+HRESULT CPosPassThru::SetRate(double rate)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->SetRate(rate); });
+}
+HRESULT CPosPassThru::GetRate(double* rate)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->GetRate(rate); });
+}
+HRESULT CPosPassThru::GetPreroll(int64_t* preroll)
+{
+    return Forward(this, [&](IMediaSeeking* s) { return s->GetPreroll(preroll); });
+}

@@ -159,3 +159,41 @@ TEST(Connection, NoChangesWhileRunning)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Connection, MediaTypeChangeCarriedByASample)
+{
+    struct Case {
+        const char* what;
+        Guid sinkAlsoAccepts;
+        HRESULT result;
+        Guid typeAfter;
+    };
+    const Case cases[] = {
+        {"accepted change becomes the connection type", kTypeB, S_OK, kTypeB},
+        {"refused change is an invalid media type", kTypeC, VFW_E_INVALIDMEDIATYPE, kTypeA},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        Pair p({VideoOf(kTypeA)});
+        const Guid also = k.sinkAlsoAccepts;
+        p.sink->accept = [also](const CMediaType& t) { return AcceptsSub(t, kTypeA) || AcceptsSub(t, also); };
+        ASSERT_EQ(p.Connect(), S_OK);
+        ASSERT_EQ(p.graph->Run(), S_OK);
+        SampleSpec s(Ramp(4));
+        s.mediaType = VideoOf(kTypeB);
+        EXPECT_EQ(p.source->PushSample(s), k.result);
+        CMediaType now;
+        p.sink->Pin()->ConnectionMediaType(&now);
+        EXPECT_EQ(now.subtype, k.typeAfter);
+        if (k.result == S_OK) {
+            ASSERT_EQ(p.sink->SampleCount(), 1u);
+            ASSERT_TRUE(p.sink->Samples()[0].mediaType);
+            EXPECT_EQ(p.sink->Samples()[0].mediaType->subtype, kTypeB);
+        }
+        p.graph->Stop();
+    }
+}
+
+}  // namespace

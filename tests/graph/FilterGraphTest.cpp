@@ -47,7 +47,8 @@ TEST(FilterGraph, NamesAreUniqueAndFound)
     EXPECT_EQ(graph->AddFilter(b.Get(), "Video Mixing Renderer"), S_OK);
     EXPECT_EQ(graph->AddFilter(c.Get(), ""), S_OK);
     EXPECT_EQ(graph->AddFilter(a.Get(), "Again"), E_INVALIDARG);
-    EXPECT_EQ(Names(graph.Get()), (std::vector<std::string>{"Video Mixing Renderer", "Video Mixing Renderer 0001", "Filter"}));
+    EXPECT_EQ(Names(graph.Get()),
+              (std::vector<std::string>{"Video Mixing Renderer", "Video Mixing Renderer 0001", "Filter"}));
 
     ComPtr<IBaseFilter> found;
     EXPECT_EQ(graph->FindFilterByName("Video Mixing Renderer 0001", &found), S_OK);
