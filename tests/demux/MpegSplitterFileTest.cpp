@@ -244,6 +244,10 @@ TEST(MpegSplitterFile, FfmpegStreams)
         ASSERT_NE(bmi, nullptr) << c.file;
         EXPECT_EQ(bmi->biWidth, c.width) << c.file;
         EXPECT_EQ(bmi->biHeight, c.height) << c.file;
+        // 25 frames per second; the duration sits at the same offset in every video format block.
+        const auto* vih = video[0].mediaType.FormatAs<VideoInfoHeader>();
+        ASSERT_NE(vih, nullptr) << c.file;
+        EXPECT_EQ(vih->AvgTimePerFrame, 400000) << c.file;
         const auto audio = s.file->Streams(kAudioStream);
         ASSERT_EQ(audio.size(), 1u) << c.file;
         EXPECT_EQ(Wave(audio[0])->wFormatTag, c.audioTag) << c.file;
