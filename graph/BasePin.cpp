@@ -191,17 +191,16 @@ HRESULT CBasePin::ConnectedTo(ComPtr<IPin>* pin)
 {
     if (!pin)
         return E_POINTER;
-    std::lock_guard lock(m_lock);
-    *pin = m_connected;
-    return m_connected ? S_OK : VFW_E_NOT_CONNECTED;
+    // Lock-free, so streaming threads may walk connections: they change only while stopped.
+    *pin = ComPtr<IPin>(GetConnected());
+    return *pin ? S_OK : VFW_E_NOT_CONNECTED;
 }
 
 HRESULT CBasePin::ConnectionMediaType(CMediaType* type)
 {
     if (!type)
         return E_POINTER;
-    std::lock_guard lock(m_lock);
-    if (!m_connected) {
+    if (!GetConnected()) {
         *type = CMediaType();
         return VFW_E_NOT_CONNECTED;
     }

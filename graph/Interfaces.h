@@ -155,7 +155,8 @@ public:
     virtual HRESULT ReceiveConnection(IPin* connector, const CMediaType& type) = 0;
     // Control thread, filter stopped. Breaks this end only (S_FALSE when not connected).
     virtual HRESULT Disconnect() = 0;
-    // S_OK and the peer, or VFW_E_NOT_CONNECTED and null (an answer, not a fault).
+    // S_OK and the peer, or VFW_E_NOT_CONNECTED and null (an answer, not a fault). These two
+    // may also be called on streaming threads (connections change only while stopped).
     virtual HRESULT ConnectedTo(ComPtr<IPin>* pin) = 0;
     virtual HRESULT ConnectionMediaType(CMediaType* type) = 0;
     virtual PinDirection QueryDirection() = 0;

@@ -41,26 +41,34 @@ COutputQueue::~COutputQueue()
     m_space.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    std::unique_lock lock(m_lock);
+    m_space.wait(lock, [&] { return m_waiters == 0; });
 }
 
 HRESULT COutputQueue::Receive(ComPtr<IMediaSample> sample)
 {
     if (!sample)
         return E_POINTER;
+    HRESULT hr = S_OK;
     {
         std::unique_lock lock(m_lock);
+        ++m_waiters;
         m_space.wait(lock, [&] { return m_stop || m_flushing || m_result != S_OK || m_queuedSamples < m_listSize; });
-        if (m_result != S_OK)
-            return m_result;
-        if (m_stop || m_flushing)
-            return S_FALSE;
-        Item item;
-        item.sample = std::move(sample);
-        m_items.push_back(std::move(item));
-        ++m_queuedSamples;
+        if (m_result != S_OK) {
+            hr = m_result;
+        } else if (m_stop || m_flushing) {
+            hr = S_FALSE;
+        } else {
+            Item item;
+            item.sample = std::move(sample);
+            m_items.push_back(std::move(item));
+            ++m_queuedSamples;
+        }
+        --m_waiters;
     }
+    m_space.notify_all();  // the destructor may wait for this call to leave
     m_wake.notify_one();
-    return S_OK;
+    return hr;
 }
 
 void COutputQueue::EndOfStream()
@@ -110,10 +118,13 @@ void COutputQueue::EndFlush()
 {
     {
         std::unique_lock lock(m_lock);
+        ++m_waiters;
         m_space.wait(lock, [&] { return m_stop || !m_busy; });
         m_flushing = false;
         m_result = S_OK;
+        --m_waiters;
     }
+    m_space.notify_all();
     m_pin->EndFlush();
 }
 

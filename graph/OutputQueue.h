@@ -29,7 +29,8 @@ public:
     // Makes the queue and starts its thread; E_POINTER for a pin without IMemInputPin,
     // E_OUTOFMEMORY when the thread cannot start.
     static HRESULT Create(IPin* input, int32_t batchSize, int32_t listSize, std::unique_ptr<COutputQueue>* queue);
-    // Drops what is queued, stops and joins the worker.
+    // Drops what is queued, wakes a Receive or EndFlush that waits (they return), stops and
+    // joins the worker. The owner makes sure no new call starts once this has begun.
     ~COutputQueue();
     COutputQueue(const COutputQueue&) = delete;
     COutputQueue& operator=(const COutputQueue&) = delete;
@@ -71,6 +72,7 @@ private:
     bool m_busy = false;              // the worker is delivering
     bool m_flushing = false;
     bool m_stop = false;
+    int m_waiters = 0;                // callers inside Receive/EndFlush
     HRESULT m_result = S_OK;          // last downstream result other than S_OK
 
     std::thread m_thread;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "graph/FilterGraph.h"
 #include "graph/OutputQueue.h"
 #include "TestFilters.h"
@@ -99,6 +101,26 @@ TEST_F(QueueFixture, FlushDropsWaitingSamples)
         kinds.push_back(i.kind);
     EXPECT_EQ(kinds, (std::vector<Kind>{Kind::BeginFlush, Kind::EndFlush, Kind::Sample, Kind::EndOfStream}));
     EXPECT_EQ(sink->Samples()[0].start, 40);
+}
+
+TEST_F(QueueFixture, FullQueueHoldsTheCallerUntilFlush)
+{
+    std::unique_ptr<COutputQueue> small;
+    queue.reset();
+    ASSERT_EQ(COutputQueue::Create(sink->Pin(), 1, 1, &small), S_OK);
+    sink->SetGate(false);
+    ASSERT_EQ(small->Receive(Sample(0)), S_OK);
+    ASSERT_TRUE(sink->WaitForBlocked());         // the worker holds the first one
+    ASSERT_EQ(small->Receive(Sample(10)), S_OK);  // the list is full now
+    auto third = std::async(std::launch::async, [&] { return small->Receive(Sample(20)); });
+    EXPECT_EQ(third.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+    small->BeginFlush();
+    ASSERT_EQ(third.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(third.get(), S_FALSE);
+    small->EndFlush();
+    sink->SetGate(true);
+    small.reset();
+    EXPECT_EQ(Outstanding(), 0);
 }
 
 TEST_F(QueueFixture, DownstreamFailureIsReturnedUntilFlush)
