@@ -257,6 +257,9 @@ DvdHandle MyDVDOpen(const char* path)
         t_lastOpenError = std::move(error);
         return 0;
     }
+    // The record is made once here and never changes afterwards, so that MyDVDGetInfo may
+    // run beside a pipeline's reads on the same handle.
+    disc->Plan();
     return Table().Add(std::move(disc));
 }
 

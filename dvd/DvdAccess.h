@@ -4,6 +4,8 @@
 // Threads: open, information and close come from the user-interface thread; area, seek and
 // read from one pipeline's reading thread at a time. A handle must not be used from two
 // threads at once (callers serialise, see CDVDStream); different handles are independent.
+// MyDVDGetInfo and DvdScanNotes only read the record made by MyDVDOpen and may run beside
+// the reads of the same handle.
 #pragma once
 
 #include <cstdint>

@@ -30,7 +30,8 @@ struct DvdTitleInfo {
     // the title's subpicture palette (16 entries 0x00YYCrCb) and its first-cell sector.
     uint32_t palette[16];                   // offset 16
     uint32_t paletteValid;                  // offset 80
-    uint32_t reserved1[47];                 // offset 84 .. 271
+    uint32_t firstCellSector;               // offset 84: in the title set's VOB addresses
+    uint32_t reserved1[46];                 // offset 88 .. 271
     uint32_t chapterSectors[kDvdMaxChapters];   // 272: length of chapter i in 2048-byte sectors
     int32_t audioCount;                     // 528
     uint32_t audioStreamId[kDvdMaxStreams]; // 532: (PES id << 8) | sub-stream id
@@ -54,6 +55,8 @@ static_assert(sizeof(DvdDiscInfo) == 41736);
 static_assert(offsetof(DvdTitleInfo, chapterCount) == 0);
 static_assert(offsetof(DvdTitleInfo, durationMs) == 8);
 static_assert(offsetof(DvdTitleInfo, palette) == 16);
+static_assert(offsetof(DvdTitleInfo, paletteValid) == 80);
+static_assert(offsetof(DvdTitleInfo, firstCellSector) == 84);
 static_assert(offsetof(DvdTitleInfo, chapterSectors) == 272);
 static_assert(offsetof(DvdTitleInfo, audioCount) == 528);
 static_assert(offsetof(DvdTitleInfo, audioStreamId) == 532);

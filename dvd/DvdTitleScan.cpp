@@ -201,6 +201,12 @@ void ScanTitle(DvdNavigationSource& source, const title_info_t& entry, int t, Dv
         return;
     }
     titlePlan.titleSet = setNumber;
+    for (const DvdChapterPlan& chapter : titlePlan.chapters) {
+        if (!chapter.cells.empty()) {
+            out.firstCellSector = chapter.cells.front().firstSector;
+            break;
+        }
+    }
     out.chapterCount = static_cast<int32_t>(titlePlan.chapters.size());
     FillAudio(*firstChain, *vts->vtsi_mat, out);
     FillSubpictures(*firstChain, *vts->vtsi_mat, out);

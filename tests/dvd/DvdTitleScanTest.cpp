@@ -34,8 +34,12 @@ TEST(DvdTitleScan, ChaptersFollowProgramsAndCells)
     // Three programs over four cells: chapter 2 holds cells 2 and 3.
     nav.AddChain(1, {1, 2, 4}, {{0, 99}, {100, 149}, {150, 199}, {200, 499}});
     nav.AddTitle(1, {{1, 1}, {1, 2}, {1, 3}});
+    nav.AddTitle(1, {{1, 2}, {1, 3}});  // the same chain from its second program
     const DvdDiscPlan plan = ScanDisc(nav);
-    ASSERT_EQ(plan.info.titleCount, 1);
+    ASSERT_EQ(plan.info.titleCount, 2);
+    EXPECT_EQ(plan.info.titles[0].firstCellSector, 0u);
+    EXPECT_EQ(plan.info.titles[1].firstCellSector, 100u);
+    EXPECT_EQ(plan.info.titles[1].chapterSectors[0], 100u);
     const DvdTitleInfo& t = plan.info.titles[0];
     EXPECT_EQ(t.chapterCount, 3);
     EXPECT_EQ(Sectors(t, 0), 100u);
