@@ -364,7 +364,7 @@ HRESULT CFilterGraph::Pause()
     if (from == FilterState::Running)
         m_clock->GetTime(&m_pausedAt);
     if (from == FilterState::Stopped)
-        m_pausedAt = -1;  // the next Run starts the stream clock afresh
+        m_started = false;  // the next Run starts the stream clock afresh
     m_state = FilterState::Paused;
     return S_OK;
 }
@@ -380,7 +380,9 @@ HRESULT CFilterGraph::Run()
     }
     REFERENCE_TIME now = 0;
     m_clock->GetTime(&now);
-    m_runStart = m_pausedAt < 0 ? now : m_runStart + (now - m_pausedAt);
+    // Paused time does not count as stream time.
+    m_runStart = m_started ? m_runStart + (now - m_pausedAt) : now;
+    m_started = true;
     for (IBaseFilter* f : DownstreamFirst()) {
         const HRESULT hr = f->Run(m_runStart);
         if (Failed(hr)) {
@@ -423,6 +425,30 @@ HRESULT CFilterGraph::GetState(int32_t timeoutMs, FilterState* state)
             result = hr;
     }
     return result;
+}
+
+HRESULT CFilterGraph::SetSyncSource(IReferenceClock* clock)
+{
+    if (!clock)
+        return E_POINTER;
+    if (m_state != FilterState::Stopped)
+        return VFW_E_NOT_STOPPED;
+    m_clock = ComPtr<IReferenceClock>(clock);
+    for (const Entry& e : m_filters)
+        e.filter->SetSyncSource(clock);
+    return S_OK;
+}
+
+REFERENCE_TIME CFilterGraph::StreamTimeNow()
+{
+    if (m_state == FilterState::Stopped || !m_started)
+        return 0;
+    REFERENCE_TIME now = 0;
+    if (m_state == FilterState::Paused)
+        now = m_pausedAt;
+    else
+        m_clock->GetTime(&now);
+    return now - m_runStart;
 }
 
 // ---- Events

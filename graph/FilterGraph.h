@@ -88,6 +88,12 @@ public:
     HRESULT GetRate(double* rate) override;
     HRESULT GetPreroll(int64_t* preroll) override;
 
+    // The graph's clock (default: the system clock); only while stopped (VFW_E_NOT_STOPPED).
+    // Every filter in the graph, and every filter added later, gets it. Control thread.
+    HRESULT SetSyncSource(IReferenceClock* clock);
+    // Stream time now: clock time minus the run start (0 while stopped, frozen while paused).
+    REFERENCE_TIME StreamTimeNow();
+
     // How deep Connect and Render go through intermediate filters.
     static constexpr int kMaxDepth = 5;
 
@@ -124,6 +130,7 @@ private:
     FilterState m_state = FilterState::Stopped;
     REFERENCE_TIME m_runStart = 0;    // clock time of stream time 0
     REFERENCE_TIME m_pausedAt = 0;    // clock time of the last Running -> Paused
+    bool m_started = false;           // has run since the last stop
 
     // -- All the following fields are guarded by m_eventLock.
     std::mutex m_eventLock;

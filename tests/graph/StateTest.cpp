@@ -253,3 +253,39 @@ TEST(State, StopEndsWorkerBlockedInDownstreamReceive)
 }
 
 }  // namespace
+
+#include "harness/FakeClock.h"
+
+namespace {
+
+TEST(State, StreamTimeLeavesOutPausedTime)
+{
+    auto clock = MakeCom<FakeClock>();
+    clock->Set(1000000);
+    FilterHarness h(MakeCom<ConvertFilter>(kTypeA, kTypeB), {VideoOf(kTypeA)});
+    ASSERT_EQ(h.Connect(), S_OK);
+    ASSERT_EQ(h.graph->SetSyncSource(clock.Get()), S_OK);
+
+    REFERENCE_TIME t = 0;
+    EXPECT_EQ(h.sink->StreamTime(&t), E_FAIL);  // not running
+    ASSERT_EQ(h.Run(), S_OK);
+    clock->Advance(300);
+    ASSERT_EQ(h.sink->StreamTime(&t), S_OK);
+    EXPECT_EQ(t, 300);
+    EXPECT_EQ(h.graph->StreamTimeNow(), 300);
+
+    ASSERT_EQ(h.Pause(), S_OK);
+    clock->Advance(5000);  // paused: the stream clock stands still
+    EXPECT_EQ(h.graph->StreamTimeNow(), 300);
+    ASSERT_EQ(h.Run(), S_OK);
+    clock->Advance(200);
+    ASSERT_EQ(h.sink->StreamTime(&t), S_OK);
+    EXPECT_EQ(t, 500);
+    EXPECT_EQ(h.graph->SetSyncSource(clock.Get()), VFW_E_NOT_STOPPED);
+
+    ASSERT_EQ(h.Stop(), S_OK);
+    ASSERT_EQ(h.Run(), S_OK);  // a new run starts at 0 again
+    EXPECT_EQ(h.graph->StreamTimeNow(), 0);
+}
+
+}  // namespace
