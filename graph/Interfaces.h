@@ -316,4 +316,5 @@ public:
 };
 
 // Pin n of the given direction (counted per direction in the filter's order), or null.
+// Inside a filter class, call it as ::GetPin (the member GetPin hides it).
 ComPtr<IPin> GetPin(IBaseFilter* filter, PinDirection direction, int n);
