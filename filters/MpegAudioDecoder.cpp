@@ -1,6 +1,7 @@
 #include "filters/MpegAudioDecoder.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -13,6 +14,10 @@ extern "C" {
 namespace {
 
 constexpr int64_t kNoTime = INT64_MIN;  // AV_NOPTS_VALUE
+// A stamp this close to where the samples counted so far end is taken as that point: DVD
+// LPCM stamps mark the first whole frame of a packet, not its first byte, and stamps carry
+// rounding; only a real jump restarts the count.
+constexpr REFERENCE_TIME kResync = 200000;  // 20 ms
 
 bool IsAudioInput(const CMediaType& type)
 {
@@ -413,7 +418,7 @@ HRESULT CMpegAudioDecoder::ConvertFrameLocked(AVFrame* frame)
         return S_OK;
     const int64_t pts = frame->best_effort_timestamp != kNoTime ? frame->best_effort_timestamp : frame->pts;
     REFERENCE_TIME start = m_haveNext ? m_next : 0;
-    if (pts != kNoTime)
+    if (pts != kNoTime && (!m_haveNext || std::abs(pts - m_next) > kResync))
         start = pts;
     return DeliverPcmLocked(m_pcm.data(), size_t(n) * channels * 2, channels, rate, start);
 }
@@ -426,10 +431,11 @@ HRESULT CMpegAudioDecoder::LpcmLocked(const uint8_t* data, int size, bool timed,
     // hold the top 16 bits of each sample.
     const int groupBytes = m_lpcmBits == 16 ? 2 * ch : m_lpcmBits == 20 ? 5 * ch : 6 * ch;
     const int groupFrames = m_lpcmBits == 16 ? 1 : 2;
-    if (timed) {
+    if (timed && m_haveNext) {
         const int carriedFrames = int(m_carry.size()) / groupBytes * groupFrames;
-        start -= REFERENCE_TIME(carriedFrames) * 10000000 / m_lpcmRate;
-    } else {
+        const REFERENCE_TIME stamped = start - REFERENCE_TIME(carriedFrames) * 10000000 / m_lpcmRate;
+        start = std::abs(stamped - m_next) > kResync ? stamped : m_next;
+    } else if (!timed) {
         start = m_haveNext ? m_next : 0;
     }
     m_carry.insert(m_carry.end(), data, data + std::max(0, size));
@@ -455,6 +461,11 @@ HRESULT CMpegAudioDecoder::DeliverPcmLocked(const uint8_t* pcm, size_t bytes, in
 {
     const size_t frameBytes = size_t(channels) * 2;
     bool changed = channels != m_outChannels || rate != m_outRate;
+    // Times count sample frames from the last stamp taken, so that they do not drift.
+    if (!m_haveNext || start != m_next || changed) {
+        m_anchor = start;
+        m_anchorFrames = 0;
+    }
     while (bytes >= frameBytes) {
         if (!m_output->GetConnected())
             return S_OK;
@@ -470,7 +481,8 @@ HRESULT CMpegAudioDecoder::DeliverPcmLocked(const uint8_t* pcm, size_t bytes, in
             return E_FAIL;
         std::memcpy(dst, pcm, take);
         sample->SetActualDataLength(int32_t(take));
-        const REFERENCE_TIME stop = start + REFERENCE_TIME(take / frameBytes) * 10000000 / rate;
+        m_anchorFrames += int64_t(take / frameBytes);
+        REFERENCE_TIME stop = m_anchor + m_anchorFrames * 10000000 / rate;
         sample->SetTime(&start, &stop);
         if (changed) {
             const CMediaType type = PcmType(channels, rate);

@@ -114,4 +114,6 @@ private:
     int m_outChannels = 0, m_outRate = 0;  // format of the delivered samples
     bool m_haveNext = false;
     REFERENCE_TIME m_next = 0;      // where untimed data continues
+    REFERENCE_TIME m_anchor = 0;    // time of the last stamp taken ...
+    int64_t m_anchorFrames = 0;     // ... and the sample frames delivered since, at m_outRate
 };
