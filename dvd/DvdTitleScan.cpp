@@ -23,15 +23,16 @@ std::string Note(const char* format, int a, int b = 0, int c = 0)
 }
 
 // The cells of one chapter: from the program's first cell up to the next program's first
-// cell, or the end of the chain for the last program. Cells of other angles are skipped, and
-// cells outside the title VOBs are left out.
-DvdChapterPlan ChapterCells(const pgc_t& pgc, int program, int64_t vobSectors, int* droppedCells)
+// cell, or the end of the chain for the last program and when toChainEnd (no later chapter
+// plays this chain). Cells of other angles are skipped, and cells outside the title VOBs are
+// left out.
+DvdChapterPlan ChapterCells(const pgc_t& pgc, int program, bool toChainEnd, int64_t vobSectors, int* droppedCells)
 {
     DvdChapterPlan chapter;
     const int cellCount = pgc.nr_of_cells;
     const int first = pgc.program_map[program - 1];
     int last = cellCount;
-    if (program < pgc.nr_of_programs) {
+    if (program < pgc.nr_of_programs && !toChainEnd) {
         const int next = pgc.program_map[program];
         if (next > first)
             last = std::min(next - 1, cellCount);
@@ -165,7 +166,10 @@ void ScanTitle(DvdNavigationSource& source, const title_info_t& entry, int t, Dv
             chainTimed[ptt.pgcn] = true;
             out.durationMs += DvdTimeToMs(pgc->playback_time);
         }
-        DvdChapterPlan chapter = ChapterCells(*pgc, ptt.pgn, vobSectors, &droppedCells);
+        // A chain's last listed chapter plays to the chain's end, so a chapter table cut
+        // short still leaves the whole title.
+        const bool lastOfChain = p + 1 >= pttCount || ChainOf(*vts, ttu.ptt[p + 1]) != pgc;
+        DvdChapterPlan chapter = ChapterCells(*pgc, ptt.pgn, lastOfChain, vobSectors, &droppedCells);
         if (titlePlan.chapters.size() < static_cast<size_t>(kDvdMaxChapters)) {
             titlePlan.chapters.push_back(std::move(chapter));
         } else {

@@ -195,15 +195,34 @@ TEST(DvdTitleScan, UnusableTitlesKeepTheirPlaceWithNoLength)
     }
 }
 
-TEST(DvdTitleScan, ChapterCountIsTheSmallerOfTheTwoTables)
+TEST(DvdTitleScan, ChapterCountIsTheSmallerOfTheTwoTablesAndTheTitleStaysWhole)
 {
     // The VMG declares more chapters than the title set's table holds, and the other way round.
-    for (const int declared : {2, 200}) {
+    // The last chapter listed plays to the end of its chain.
+    for (const int declared : {1, 2, 200}) {
         FakeNavigation nav;
         nav.AddChain(1, {1, 2, 3}, {{0, 9}, {10, 19}, {20, 29}});
         nav.AddTitle(1, {{1, 1}, {1, 2}, {1, 3}}, declared);
-        EXPECT_EQ(ScanDisc(nav).info.titles[0].chapterCount, std::min(declared, 3));
+        const DvdTitleInfo t = ScanDisc(nav).info.titles[0];
+        EXPECT_EQ(t.chapterCount, std::min(declared, 3));
+        EXPECT_EQ(DvdTitleLengthBytes(t), 30 * 2048) << declared;
     }
+}
+
+TEST(DvdTitleScan, ChaptersOverSeveralChains)
+{
+    FakeNavigation nav;
+    nav.AddChain(1, {1, 2}, {{0, 9}, {10, 19}});
+    nav.AddChain(1, {1, 3}, {{100, 109}, {110, 119}, {120, 129}});
+    nav.Chain(1, 2).pgc.playback_time = {0x00, 0x00, 0x05, 0xC0};
+    // Chain 1 program 1 only (program 2 listed nowhere), then chain 2 programs 1 and 2.
+    nav.AddTitle(1, {{1, 1}, {2, 1}, {2, 2}});
+    const DvdTitleInfo t = ScanDisc(nav).info.titles[0];
+    ASSERT_EQ(t.chapterCount, 3);
+    EXPECT_EQ(t.chapterSectors[0], 20u);
+    EXPECT_EQ(t.chapterSectors[1], 20u);
+    EXPECT_EQ(t.chapterSectors[2], 10u);
+    EXPECT_DOUBLE_EQ(t.durationMs, 15000.0);
 }
 
 TEST(DvdTitleScan, TitlesPast32AndChaptersPast64AreFolded)
