@@ -106,6 +106,14 @@ TEST_F(DeliveredFormatXml, HoldsTheCatalogueInOrderWithNothingCut)
     }
 }
 
+TEST(DeliveredSetXml, NamesTheApplicationAndItsHomePage)
+{
+    SiteSettings settings;
+    ASSERT_TRUE(LoadSiteSettings(ZDR_BIN_DIR, settings));
+    EXPECT_EQ(settings.AppTitle, "ZaDeroza DVD Ripper");
+    EXPECT_EQ(settings.AppUrl.rfind("https://", 0), 0u) << settings.AppUrl;
+}
+
 // The choice lists must offer the profile's own values, so that the settings dialog can show
 // them, and every key must be usable as the value it stands for.
 TEST_F(DeliveredFormatXml, ChoiceListsHoldTheDefaultsAndWellFormedKeys)
@@ -232,7 +240,10 @@ std::string TryProfile(const FormatProfile& p, const std::string& path)
             vs->sample_aspect_ratio = vc->sample_aspect_ratio;
             avcodec_parameters_from_context(vs->codecpar, vc);
         }
-        const AVCodec* codec = avcodec_find_encoder_by_name(p.AudioCodecName);
+        // The converter opens the audio codec with FFmpeg's first encoder for the named
+        // encoder's codec id, so that is the one that must accept the profile.
+        const AVCodec* named = avcodec_find_encoder_by_name(p.AudioCodecName);
+        const AVCodec* codec = named ? avcodec_find_encoder(named->id) : nullptr;
         if (!codec) {
             failure = "no audio encoder";
             break;
