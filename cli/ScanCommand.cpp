@@ -1,7 +1,8 @@
-// zaderoza-cli scan PATH [--json] [--ext .EXT]: the disc's title list as the main window
+// zaderoza-cli scan PATH [--json] [--ext .EXT] [--read]: the disc's title list as the main window
 // shows it.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/TitleList.h"
 #include "cli/Commands.h"
@@ -131,6 +132,40 @@ void PrintJson(const std::string& path, const DiscSession& session)
     std::fputs(out.c_str(), stdout);
 }
 
+// Reads every listed title through the layer, as a conversion would, and reports what could
+// not be read. False when a title ended with an error.
+bool ReadTitles(const DiscSession& session)
+{
+    bool ok = true;
+    const DvdHandle handle = session.OpenDvdHandle();
+    std::vector<uint8_t> buffer(10240);
+    for (const TitleEntry& entry : session.Entries()) {
+        const int t = entry.clip.titleIndex;
+        MyDVDSetArea(handle, t, 0);
+        MyDvdSetStopPos(handle, t + 1, 0);
+        while (MyDVDRead(handle, buffer.data(), int(buffer.size())) > 0) {
+        }
+        std::string ranges;
+        int64_t skipped = 0;
+        for (const DvdSkippedRange& range : DvdSkippedRanges(handle)) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%s%lld-%lld", ranges.empty() ? "" : ", ",
+                          static_cast<long long>(range.firstSector),
+                          static_cast<long long>(range.firstSector + range.sectorCount - 1));
+            ranges += text;
+            skipped += range.sectorCount;
+        }
+        if (skipped > 0)
+            std::fprintf(stderr, "zaderoza-cli: warning: %s: %lld unreadable sectors skipped (sectors %s)\n",
+                         entry.sourceText.c_str(), static_cast<long long>(skipped), ranges.c_str());
+        if (DvdReadFailed(handle)) {
+            std::fprintf(stderr, "zaderoza-cli: %s: %s\n", entry.sourceText.c_str(), DvdReadError(handle).c_str());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 }  // namespace
 
 int RunScan(const Args& args)
@@ -138,10 +173,13 @@ int RunScan(const Args& args)
     std::string path;
     std::string extension = kDefaultExtension;
     bool json = false;
+    bool read = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--json") {
             json = true;
+        } else if (arg == "--read") {
+            read = true;
         } else if (arg == "--ext") {
             if (i + 1 >= args.size()) {
                 std::fprintf(stderr, "zaderoza-cli: --ext needs an extension\n");
@@ -151,7 +189,7 @@ int RunScan(const Args& args)
             if (!extension.empty() && extension.front() != '.')
                 extension.insert(extension.begin(), '.');
         } else if (!arg.empty() && arg.front() == '-' && arg != "-") {
-            std::fprintf(stderr, "zaderoza-cli: unknown option %s (usage: scan PATH [--json] [--ext .EXT])\n", arg.c_str());
+            std::fprintf(stderr, "zaderoza-cli: unknown option %s (usage: scan PATH [--json] [--ext .EXT] [--read])\n", arg.c_str());
             return 2;
         } else if (path.empty()) {
             path = arg;
@@ -161,7 +199,7 @@ int RunScan(const Args& args)
         }
     }
     if (path.empty()) {
-        std::fprintf(stderr, "zaderoza-cli: usage: scan PATH [--json] [--ext .EXT]\n");
+        std::fprintf(stderr, "zaderoza-cli: usage: scan PATH [--json] [--ext .EXT] [--read]\n");
         return 2;
     }
     DiscSession session;
@@ -176,5 +214,7 @@ int RunScan(const Args& args)
         PrintJson(path, session);
     else
         PrintText(path, session);
+    if (read && !ReadTitles(session))
+        return 1;
     return 0;
 }

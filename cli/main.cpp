@@ -14,7 +14,7 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"scan", RunScan, "scan PATH [--json]          list the titles of a disc, folder or ISO image"},
+    {"scan", RunScan, "scan PATH [--json] [--ext .EXT] [--read]\n                              list the titles of a disc, folder or ISO image"},
     {"profiles", RunProfiles, "profiles [--json]           list the output profiles"},
 };
 

@@ -100,9 +100,9 @@ TEST(ScanCommand, PathsThatAreNoDvdFailWithOneLine)
         {"/no/such/path", 1, "zaderoza-cli: no such file or folder: /no/such/path\n"},
         {"/tmp/", 1, "zaderoza-cli: /tmp/ has no VIDEO_TS folder\n"},
         {"'" + kSample + "/VIDEO_TS/VIDEO_TS.IFO'", 1, "zaderoza-cli: " + kSample + "/VIDEO_TS/VIDEO_TS.IFO is not a DVD image\n"},
-        {"", 2, "zaderoza-cli: usage: scan PATH [--json] [--ext .EXT]\n"},
+        {"", 2, "zaderoza-cli: usage: scan PATH [--json] [--ext .EXT] [--read]\n"},
         {"a b", 2, "zaderoza-cli: scan takes one path\n"},
-        {"--bogus x", 2, "zaderoza-cli: unknown option --bogus (usage: scan PATH [--json] [--ext .EXT])\n"},
+        {"--bogus x", 2, "zaderoza-cli: unknown option --bogus (usage: scan PATH [--json] [--ext .EXT] [--read])\n"},
     };
     for (const auto& c : cases) {
         const ScanRun run = Scan(c.args);
@@ -118,6 +118,18 @@ TEST(ScanCommand, WarnsAboutWhatTheScanLeftOut)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("zaderoza-cli: warning: title 1: no readable cell\n"), std::string::npos) << run.err;
     EXPECT_EQ(run.out.find("Title_01"), run.out.find("Title_01, ")) << run.out;  // only as skipped
+}
+
+TEST(ScanCommand, ReadReportsWhatCannotBeRead)
+{
+    const std::string damaged = std::string(ZDR_TEST_DISCS) + "/damaged/";
+    const ScanRun clean = Scan("--read '" + damaged + "zeroed-sectors'");
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(clean.err, "");
+    const ScanRun scrambled = Scan("--read '" + damaged + "scrambled'");
+    EXPECT_EQ(scrambled.status, 1);
+    EXPECT_EQ(scrambled.err.rfind("zaderoza-cli: Title_01: encrypted disc", 0), 0u) << scrambled.err;
+    EXPECT_NE(scrambled.out.find("Title_03.mp4"), std::string::npos);  // the list is still shown
 }
 
 }  // namespace
