@@ -391,6 +391,9 @@ TEST(DvdDisc, BadPathsFailWithAClearText)
     fs::create_directories(dir / "empty");
     fs::create_directories(dir / "no-ifo/VIDEO_TS");
     WriteFile(dir / "no-ifo/VIDEO_TS/VTS_01_1.VOB", std::vector<uint8_t>(4096));
+    fs::create_directories(dir / "garbage-ifo/VIDEO_TS");
+    WriteFile(dir / "garbage-ifo/VIDEO_TS/VIDEO_TS.IFO", std::vector<uint8_t>(6144, 'x'));
+    WriteFile(dir / "garbage-ifo/VIDEO_TS/VIDEO_TS.BUP", std::vector<uint8_t>(6144, 'x'));
     WriteFile(dir / "text.iso", std::vector<uint8_t>(100, 'x'));
     WriteFile(dir / "zeros.iso", std::vector<uint8_t>(4 << 20));
     const std::vector<uint8_t> iso = FileBytes(DiscPath("sample") + "/disc.iso");
@@ -411,6 +414,7 @@ TEST(DvdDisc, BadPathsFailWithAClearText)
         {"", "no path given"},
         {dir / "empty", (dir / "empty") + " has no VIDEO_TS folder"},
         {dir / "no-ifo", (dir / "no-ifo") + " has no VIDEO_TS folder"},
+        {dir / "garbage-ifo", (dir / "garbage-ifo") + ": the disc's navigation data (VIDEO_TS.IFO) cannot be read"},
         {dir / "text.iso", (dir / "text.iso") + " is not a DVD image"},
         {dir / "zeros.iso", (dir / "zeros.iso") + " is not a DVD image"},
         {DiscPath("sample") + "/VIDEO_TS/VTS_01_1.VOB", DiscPath("sample") + "/VIDEO_TS/VTS_01_1.VOB is not a DVD image"},
