@@ -9,3 +9,4 @@ using Args = std::vector<std::string>;
 
 int RunScan(const Args& args);
 int RunProfiles(const Args& args);
+int RunConvert(const Args& args);

@@ -16,6 +16,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"scan", RunScan, "scan PATH [--json] [--ext .EXT] [--read]\n                              list the titles of a disc, folder or ISO image"},
     {"profiles", RunProfiles, "profiles [--json]           list the output profiles"},
+    {"convert", RunConvert, "convert PATH --title N --profile INDEX|NAME [--out DIR] [options]\n"
+                            "                              convert a title (convert --help lists the options)"},
 };
 
 void PrintUsage(FILE* out)
