@@ -363,3 +363,42 @@ TEST(MpegVideoDecoder, FlushResetsTheDecoderAndTimesStartAgain)
     EXPECT_EQ(pictures.size(), 240u);
     ExpectEvenlySpacedTimes(pictures, t.firstVideo);
 }
+
+TEST(MpegVideoDecoder, RepeatedFieldsStretchThePictureDuration)
+{
+    // The authored progressive stream with repeat_first_field set on every other picture
+    // (ISO/IEC 13818-2 6.2.3.1 picture coding extension): with top_field_first 0 such a
+    // picture is shown for two frame periods. The packets keep only the first stamp, so the
+    // times come from the durations alone.
+    const Title t = LoadTitle();
+    std::vector<uint8_t> es = t.es;
+    int pictures = 0;
+    for (size_t i = 0; i + 8 < es.size(); ++i) {
+        if (es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1 && es[i + 3] == 0xB5 && (es[i + 4] >> 4) == 8) {
+            ASSERT_EQ(es[i + 7] & 0x80, 0) << "top_field_first";
+            if (pictures++ % 2)
+                es[i + 7] |= 0x02;  // repeat_first_field
+        }
+    }
+    ASSERT_EQ(pictures, 240);
+    std::vector<PesPacket> packets;
+    for (size_t at = 0; at < es.size(); at += 2000) {
+        PesPacket p;
+        p.data.assign(es.begin() + ptrdiff_t(at), es.begin() + ptrdiff_t(std::min(es.size(), at + 2000)));
+        packets.push_back(std::move(p));
+    }
+    packets[0].timed = true;
+    packets[0].start = t.firstVideo;
+    DecodeRig rig(t.type, false);
+    const std::vector<Received> out = rig.Decode(packets);
+    ASSERT_EQ(out.size(), 240u);
+    REFERENCE_TIME longer = 0;
+    for (size_t i = 1; i < out.size(); ++i) {
+        const REFERENCE_TIME d = out[i - 1].stop - out[i - 1].start;
+        ASSERT_TRUE(d == kFrame || d == 2 * kFrame) << i;
+        longer += d == 2 * kFrame;
+        ASSERT_EQ(out[i].start, out[i - 1].stop) << "continuous at " << i;
+    }
+    EXPECT_NEAR(longer, 120, 1);
+    EXPECT_EQ(out.back().stop - out.front().start, 360 * kFrame);
+}
