@@ -143,6 +143,10 @@ HRESULT CBaseSplitterFilter::Pause()
             m_command.reset();
             m_reply.reset();
         }
+        // No flush is under way when the worker starts. Set here, before the thread runs: a
+        // seek right after this pause flushes, and the worker must see that flush.
+        m_flushing.store(false);
+        m_flushDone.Set();
         m_worker = std::thread([this] { WorkerMain(); });
     }
     return hr;
@@ -162,6 +166,9 @@ HRESULT CBaseSplitterFilter::CallWorker(Command command)
     m_reply.reset();
     m_command = command;
     m_commandChanged.notify_all();
+    lock.unlock();
+    m_flushDone.Poke();
+    lock.lock();
     m_commandChanged.wait(lock, [this] { return m_reply.has_value(); });
     const HRESULT hr = *m_reply;
     m_reply.reset();
@@ -205,9 +212,6 @@ void CBaseSplitterFilter::WorkerMain()
                 return;
         }
     }
-    m_flushDone.Set();
-    m_flushing.store(false);
-
     std::optional<Command> command;
     for (;;) {
         if (command == kRequestExit) {
@@ -223,7 +227,9 @@ void CBaseSplitterFilter::WorkerMain()
         if (command)
             Reply(S_OK);
 
-        m_flushDone.Wait();
+        // Wait for the flush of this seek to end; a command that arrives meanwhile (a stop
+        // flushes before it asks the worker to exit) is served first.
+        m_flushDone.Wait([this] { return CommandPending(); });
 
         m_livePins.clear();
         for (CBaseSplitterOutputPin* pin : Outputs()) {
