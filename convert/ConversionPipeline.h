@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/TitleList.h"
+#include "convert/EntryPipeline.h"
 #include "dvd/DvdAccess.h"
 #include "encode/OutputEncoder.h"
 #include "graph/FilterRegistry.h"
@@ -64,15 +65,11 @@ struct StreamList {
 // Reads "(%04x,%02x,%02x)" from the first "(" of a stream name: PES id and sub-stream id.
 bool ParseStreamNameTail(const std::string& name, unsigned* pid, unsigned* pesId, unsigned* subId);
 
-// Shows a message to the user ("CLSID_MpegDecoder error" ...). Windows show a message box;
-// the command-line tool prints it; tests record it.
-using MessageFunction = std::function<void(const std::string& text)>;
-
-class ConversionPipeline {
+class ConversionPipeline : public IEntryPipeline {
 public:
     // `registry` (borrowed) creates the decoders by class id.
     ConversionPipeline(const FilterRegistry& registry, MessageFunction showMessage);
-    ~ConversionPipeline();
+    ~ConversionPipeline() override;
     ConversionPipeline(const ConversionPipeline&) = delete;
     ConversionPipeline& operator=(const ConversionPipeline&) = delete;
 
@@ -81,44 +78,44 @@ public:
     // The subtitle stream to burn in is chosen afterwards with EnableStream; without one the
     // decoder's subpicture input stays unconnected. False after a message.
     bool Build(DvdHandle disc, int titleIndex, int chapterIndex, const ClipItem& entry, std::function<void()> notify,
-               bool burnSubtitles = true);
+               bool burnSubtitles = true) override;
 
     // The encoder's Open with the profile (kept for the positions); false with the
     // encoder's reason in EncoderError().
-    bool OpenOutput(const std::string& fileName, const FormatProfile& profile, int cpuUsagePercent = 100);
-    bool CloseOutput();
-    std::string EncoderError() const { return m_encoder.LastError(); }
+    bool OpenOutput(const std::string& fileName, const FormatProfile& profile, int cpuUsagePercent = 100) override;
+    bool CloseOutput() override;
+    std::string EncoderError() const override { return m_encoder.LastError(); }
     OutputEncoder& Encoder() { return m_encoder; }
 
     // Connects "Video Pre" to a renderer drawing on `surface` inside `rect`. True without a
     // video stream (nothing to show). Stops the graph and leaves it paused.
-    bool AttachPreview(IVideoSurface* surface, const ZRect& rect);
-    void ShowPreview(bool on);
+    bool AttachPreview(IVideoSurface* surface, const ZRect& rect) override;
+    void ShowPreview(bool on) override;
 
-    bool ListStreams(StreamList* list);
-    bool EnableStream(int index, bool enable);
+    bool ListStreams(StreamList* list) override;
+    bool EnableStream(int index, bool enable) override;
 
-    HRESULT Run();
-    HRESULT Pause();
-    HRESULT Stop();
+    HRESULT Run() override;
+    HRESULT Pause() override;
+    HRESULT Stop() override;
     bool IsRunning();
     bool IsPaused();
     bool IsStopped();
 
     // Seconds. Duration: the play window's length; Position: how far the output has got
     // (the sink's next picture time, else its latest audio, else the splitter's position).
-    double Duration();
+    double Duration() override;
     double StopPosition();
     double CurrentPosition();
-    double Position();
+    double Position() override;
     bool Seek(double seconds);
 
     // The next graph event without waiting; false when none is queued.
-    bool NextEvent(int32_t* code, intptr_t* param1, intptr_t* param2);
+    bool NextEvent(int32_t* code, intptr_t* param1, intptr_t* param2) override;
     // A reason the splitter stopped early (an encrypted disc, unreadable sectors), or "".
-    std::string StreamingError();
+    std::string StreamingError() override;
 
-    void ReleaseAll();
+    void ReleaseAll() override;
 
 private:
     bool CreateFilters(DvdHandle disc, int titleIndex, int chapterIndex);
