@@ -74,7 +74,12 @@ const char* KindWord(int kind)
 
 CMpegSplitterFilter::CMpegSplitterFilter() : CBaseSplitterFilter("MPEG Splitter", CLSID_MpegSplitter) {}
 
-CMpegSplitterFilter::~CMpegSplitterFilter() = default;
+CMpegSplitterFilter::~CMpegSplitterFilter()
+{
+    // The worker uses the scanner: it must end before the scanner goes.
+    if (WorkerRunning())
+        Stop();
+}
 
 HRESULT CMpegSplitterFilter::GetClassID(Guid* clsid)
 {
