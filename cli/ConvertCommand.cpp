@@ -1,5 +1,7 @@
 // zaderoza-cli convert PATH --title N --profile INDEX|NAME [--out DIR] [options]: converts one
 // title (or chapter) of a disc, folder or ISO image into a file of the chosen profile.
+// With --titles LIST or --all it converts several titles one after another through a
+// ConversionRun, into one file each or, with --merge, into one file named after the first.
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,6 +11,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <vector>
 #include <strings.h>
 #include <filesystem>
 #include <mutex>
@@ -22,6 +26,7 @@ extern "C" {
 #include "app/TitleList.h"
 #include "cli/Commands.h"
 #include "convert/ConversionPipeline.h"
+#include "convert/ConversionRun.h"
 #include "dvd/Language.h"
 #include "filters/RegisterDecoders.h"
 #include "profiles/AppPaths.h"
@@ -61,7 +66,12 @@ struct Options {
     bool force = false;
     bool quiet = false;
     bool verbose = false;
+    std::vector<int> titles;  // --titles, as the user sees them
+    bool all = false;         // --all: every listed title
+    bool merge = false;
 };
+
+
 
 // "90", "1.5", "00:01:30" or "1:30.5" in seconds; false when it is none of these.
 bool ParseSeconds(const std::string& text, double* seconds)
@@ -97,8 +107,32 @@ bool ParseInt(const std::string& text, long lo, long hi, int* value)
     return true;
 }
 
+// "1,3,5" into title numbers from 1 to 32, each once; false when it is not such a list.
+bool ParseTitleList(const std::string& text, std::vector<int>* titles)
+{
+    titles->clear();
+    size_t pos = 0;
+    while (true) {
+        const size_t comma = text.find(',', pos);
+        int n = 0;
+        if (!ParseInt(text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos), 1, kDvdMaxTitles,
+                      &n))
+            return false;
+        for (int t : *titles)
+            if (t == n)
+                return false;
+        titles->push_back(n);
+        if (comma == std::string::npos)
+            return true;
+        pos = comma + 1;
+    }
+}
 const char* kUsage =
     "usage: zaderoza-cli convert PATH --title N --profile INDEX|NAME [--out DIR]\n"
+    "       zaderoza-cli convert PATH --titles N,N,...|--all [--merge] --profile INDEX|NAME [--out DIR]\n"
+    "  --titles N,N,...         several titles, one after another (1,3,5)\n"
+    "  --all                    every listed title (3 s or longer)\n"
+    "  --merge                  with --titles/--all: one file named after the first title\n"
     "  --chapter N              only chapter N of the title\n"
     "  --trim-start TIME        start of the part to convert (seconds or hh:mm:ss)\n"
     "  --trim-length TIME       length of the part to convert\n"
@@ -134,12 +168,19 @@ std::string ParseOptions(const Args& args, Options& o)
             o.quiet = true;
         } else if (a == "--verbose") {
             o.verbose = true;
+        } else if (a == "--all") {
+            o.all = true;
+        } else if (a == "--merge") {
+            o.merge = true;
         } else if (a.rfind("--", 0) == 0) {
             if (!value(&v))
                 return "option " + a + " needs a value";
             if (a == "--title") {
                 if (!ParseInt(v, 1, kDvdMaxTitles, &o.title))
                     return "--title takes a title number from 1 to 32, not '" + v + "'";
+            } else if (a == "--titles") {
+                if (!ParseTitleList(v, &o.titles))
+                    return "--titles takes different title numbers from 1 to 32 separated by commas, not '" + v + "'";
             } else if (a == "--chapter") {
                 if (!ParseInt(v, 1, kDvdMaxChapters, &o.chapter))
                     return "--chapter takes a chapter number from 1 to 64, not '" + v + "'";
@@ -205,7 +246,14 @@ std::string ParseOptions(const Args& args, Options& o)
     }
     if (o.path.empty())
         return "no disc, folder or ISO image given";
-    if (o.title == 0)
+    const bool several = o.all || !o.titles.empty();
+    if (several && (o.title != 0 || o.chapter != 0))
+        return "--title/--chapter and --titles/--all do not go together";
+    if (o.all && !o.titles.empty())
+        return "--titles and --all do not go together";
+    if (o.merge && !several)
+        return "--merge goes with --titles or --all";
+    if (o.title == 0 && !several)
         return "no title given (--title N; `zaderoza-cli scan PATH` lists them)";
     if (o.profile.empty())
         return "no profile given (--profile INDEX|NAME; `zaderoza-cli profiles` lists them)";
@@ -289,6 +337,253 @@ private:
     Clock::time_point m_lastPlain{};
 };
 
+
+// Two progress lines, the entry in turn and the whole run: redrawn in place on a terminal,
+// plain lines (at most every 2 s) otherwise.
+class RunProgress {
+public:
+    explicit RunProgress(bool quiet) : m_quiet(quiet), m_tty(isatty(STDERR_FILENO)), m_start(Clock::now()) {}
+
+    void Update(const ConversionRun& run, bool force = false)
+    {
+        const int current = run.CurrentEntry();
+        if (m_quiet || current < 0)
+            return;
+        const auto now = Clock::now();
+        if (!force && !m_tty && now - m_lastPlain < std::chrono::seconds(2))
+            return;
+        m_lastPlain = now;
+        const auto& entry = run.Entries()[current];
+        const double elapsed = Elapsed();
+        const double total = run.TotalFraction();
+        const std::string remaining = total > 0 && elapsed > 0.1 ? TimeText((1 - total) * elapsed / total) : "--:--:--";
+        char first[256], second[256];
+        std::snprintf(first, sizeof first, "%s (%d/%zu) %s %5.1f%%  %s  remaining %s%s", entry.name.c_str(), current + 1,
+                      run.Entries().size(), Bar(run.EntryFraction()).c_str(), run.EntryFraction() * 100,
+                      run.ConvertedLengthText().c_str(), run.RemainingText().c_str(), run.IsPaused() ? "  paused" : "");
+        std::snprintf(second, sizeof second, "total %s %5.1f%%  elapsed %s  remaining %s", Bar(total).c_str(),
+                      total * 100, TimeText(elapsed).c_str(), remaining.c_str());
+        if (m_tty) {
+            if (m_drawn)
+                std::fputs("\033[2A", stderr);
+            std::fprintf(stderr, "\r\033[K%s\n\r\033[K%s\n", first, second);
+            m_drawn = true;
+        } else {
+            std::fprintf(stderr, "entry %s\n%s\n", first, second);
+        }
+        std::fflush(stderr);
+    }
+    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
+    // A message was printed below the lines: the next update draws them anew under it.
+    void Interrupted() { m_drawn = false; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static std::string Bar(double fraction)
+    {
+        const int width = 24;
+        std::string bar(static_cast<size_t>(std::clamp(fraction, 0.0, 1.0) * width + 0.5), '#');
+        bar.resize(width, '.');
+        return "[" + bar + "]";
+    }
+    bool m_quiet;
+    bool m_tty;
+    bool m_drawn = false;
+    Clock::time_point m_start;
+    Clock::time_point m_lastPlain{};
+};
+
+// The entry for title t (from 0) with the trim and the stream choice of the options; an
+// error text when the title cannot be converted so.
+std::string MakeEntry(const DvdDiscInfo& info, int t, const Options& o, const std::string& ext, TitleEntry* item)
+{
+    if (t >= info.titleCount)
+        return "the disc has no title " + std::to_string(t + 1) + " (it has " + std::to_string(info.titleCount) + ")";
+    const DvdTitleInfo& title = info.titles[t];
+    ClipItem& clip = item->clip;
+    clip = ClipItem{};
+    clip.titleIndex = t;
+    clip.chapterIndex = -1;
+    clip.lengthMs = static_cast<int64_t>(title.durationMs);
+    clip.trimStartMs = static_cast<int64_t>(o.trimStart.value_or(0) * 1000);
+    if (clip.trimStartMs >= clip.lengthMs && clip.lengthMs > 0)
+        return "--trim-start lies after the end of title " + std::to_string(t + 1) + " (" +
+               TimeText(clip.lengthMs / 1000.0) + ")";
+    clip.trimLengthMs = o.trimLength ? static_cast<int64_t>(*o.trimLength * 1000) : clip.lengthMs - clip.trimStartMs;
+    clip.trimLengthMs = std::min(clip.trimLengthMs, clip.lengthMs - clip.trimStartMs);
+    if (clip.trimLengthMs <= 0)
+        return "nothing to convert in title " + std::to_string(t + 1) + ": the trimmed length is 0";
+    char source[24];
+    std::snprintf(source, sizeof source, "Title_%02d", t + 1);
+    item->sourceText = source;
+    item->originalLength = item->trimmedLength = LengthText(title.durationMs);
+    item->outputName = EntryName(clip, ext);
+    item->checked = true;
+    return {};
+}
+
+// --titles / --all: the chosen titles one after another through a ConversionRun.
+int ConvertSeveral(const Options& o, const FormatProfile& profile, int cpuUsage, const std::string& outDir,
+                   DiscSession& session)
+{
+    const DvdDiscInfo& info = session.DiscInfo();
+    const std::string ext = FieldText(profile.FormatExt);
+    std::vector<int> titles;
+    if (o.all) {
+        for (const TitleEntry& e : session.Entries())
+            titles.push_back(e.clip.titleIndex);
+        if (titles.empty())
+            return Fail("the disc lists no title of 3 s or longer");
+    } else {
+        for (int n : o.titles)
+            titles.push_back(n - 1);
+    }
+    std::vector<TitleEntry> entries(titles.size());
+    for (size_t i = 0; i < titles.size(); ++i)
+        if (const std::string why = MakeEntry(info, titles[i], o, ext, &entries[i]); !why.empty())
+            return Fail(why);
+    session.Entries() = entries;
+    session.SharedPictureSettings() = o.settings;
+
+    // One choice of streams holds for the whole run; it is looked up in the first title.
+    const DvdTitleInfo& first = info.titles[titles.front()];
+    int32_t audioId = first.audioCount > 0 ? static_cast<int32_t>(first.audioStreamId[0]) : -1;
+    if (!o.audio.empty()) {
+        audioId = FindStream(o.audio, first.audioStreamId, first.audioLanguage, first.audioCount);
+        if (audioId < 0)
+            return Fail("title " + std::to_string(titles.front() + 1) + " has no audio track '" + o.audio + "'");
+    }
+    int32_t subtitleId = -1;
+    if (!o.subtitle.empty() && o.subtitle != "none") {
+        subtitleId = FindStream(o.subtitle, first.subtitleStreamId, first.subtitleLanguage, first.subtitleCount);
+        if (subtitleId < 0)
+            return Fail("title " + std::to_string(titles.front() + 1) + " has no subtitle '" + o.subtitle + "'");
+    }
+    session.SetSelectedAudioStreamId(audioId);
+    session.SetSelectedSubtitleStreamId(subtitleId);
+
+    std::error_code ec;
+    for (size_t i = 0; i < entries.size() && (i == 0 || !o.merge); ++i) {
+        const std::string file = (std::filesystem::path(outDir) / entries[i].outputName).string();
+        if (std::filesystem::exists(file, ec) && !o.force)
+            return Fail(file + " exists (use --force to overwrite it)");
+    }
+
+    RunProgress progress(o.quiet);
+    FilterRegistry registry;
+    RegisterDecoders(registry);
+    ConversionPipeline pipeline(registry, [&](const std::string& text) {
+        std::fprintf(stderr, "zaderoza-cli: %s\n", text.c_str());
+        progress.Interrupted();
+    });
+
+    std::mutex lock;
+    std::condition_variable wake;
+    bool woken = false;
+    auto notify = [&] {
+        std::lock_guard guard(lock);
+        woken = true;
+        wake.notify_one();
+    };
+    ConversionRunSettings settings;
+    settings.profile = profile;
+    settings.merge = o.merge;
+    settings.outputFolder = outDir;
+    settings.cpuUsagePercent = cpuUsage;
+    settings.showPreview = false;
+    std::string completion;
+    // No finish actions from the command line: a preference set in the window must not power
+    // the computer off after a scripted run.
+    ConversionRun run(pipeline, session, settings, notify, [&](const std::string& text) {
+        if (text.rfind("Conversion completed", 0) == 0)
+            completion = text;
+        else
+            std::fprintf(stderr, "zaderoza-cli: %s\n", text.c_str());
+        progress.Interrupted();
+    });
+
+    struct sigaction action {};
+    action.sa_handler = OnCancelSignal;
+    sigemptyset(&action.sa_mask);
+    struct sigaction oldInt {}, oldTerm {};
+    sigaction(SIGINT, &action, &oldInt);
+    sigaction(SIGTERM, &action, &oldTerm);
+
+    if (!o.quiet)
+        std::fprintf(stderr, "Converting %zu titles to %s%s\n", entries.size(), outDir.c_str(),
+                     o.merge ? (" (merged into " + entries.front().outputName + ")").c_str() : "");
+    run.Start();
+    while (!run.IsFinished() && !g_cancelled) {
+        {
+            std::unique_lock guard(lock);
+            wake.wait_for(guard, std::chrono::milliseconds(200), [&] { return woken; });
+            woken = false;
+        }
+        run.Pump();
+        run.OnTimer();
+        if (!run.IsFinished())
+            progress.Update(run);
+        if (run.GetState() == ConversionRun::State::Idle && !run.StartPending() && !run.IsFinished())
+            break;  // nothing left that could move the run on
+    }
+    const bool cancelled = !run.IsFinished() || run.GetState() == ConversionRun::State::Cancelled;
+    if (!cancelled)
+        progress.Update(run, true);
+    if (cancelled)
+        run.Cancel();
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+
+    // The summary: every file with what went into it, then the failures.
+    if (!completion.empty() && !o.quiet)
+        std::fprintf(stderr, "%s\n", completion.c_str());
+    std::vector<std::string> files;
+    for (const auto& e : run.Entries())
+        if (std::find(files.begin(), files.end(), e.file) == files.end())
+            files.push_back(e.file);
+    for (const std::string& file : files) {
+        int64_t ms = 0;
+        int parts = 0;
+        bool partial = false;
+        for (const auto& e : run.Entries()) {
+            if (e.file != file)
+                continue;
+            if (e.status == ConversionRun::EntryStatus::Converted) {
+                ms += e.lengthMs;
+                ++parts;
+            }
+            if (e.status == ConversionRun::EntryStatus::Cancelled) {
+                ms += static_cast<int64_t>(run.PositionSeconds() * 1000);
+                partial = true;
+            }
+        }
+        if ((parts == 0 && !partial) || !std::filesystem::exists(file, ec))
+            continue;
+        const auto size = std::filesystem::file_size(file, ec);
+        std::printf("%s: %s, %.1f MB%s%s\n", file.c_str(), TimeText(ms / 1000.0).c_str(),
+                    static_cast<double>(size) / 1e6, o.merge ? (", " + std::to_string(parts) + " titles").c_str() : "",
+                    partial ? ", cut short" : "");
+    }
+    int skipped = 0;
+    for (const auto& e : run.Entries()) {
+        if (e.status == ConversionRun::EntryStatus::Failed)
+            std::fprintf(stderr, "zaderoza-cli: failed: %s: %s\n", e.name.c_str(), e.message.c_str());
+        skipped += e.status == ConversionRun::EntryStatus::Skipped;
+    }
+    std::printf("%d of %zu titles converted in %.1f s", run.ConvertedCount(), run.Entries().size(), progress.Elapsed());
+    if (run.FailedCount() > 0)
+        std::printf(", %d failed", run.FailedCount());
+    if (skipped > 0)
+        std::printf(", %d skipped (shorter than 1 s)", skipped);
+    std::printf("\n");
+    std::fflush(stdout);
+    if (cancelled) {
+        std::fprintf(stderr, "zaderoza-cli: cancelled; the file being written holds what was converted so far\n");
+        return 130;
+    }
+    return run.FailedCount() > 0 ? 1 : 0;
+}
+
 }  // namespace
 
 int RunConvert(const Args& args)
@@ -322,6 +617,8 @@ int RunConvert(const Args& args)
     std::string error;
     if (!session.LoadDisc(o.path, FieldText(profile.FormatExt), &error))
         return Fail(error.empty() ? "Open DVD error" : error);
+    if (o.all || !o.titles.empty())
+        return ConvertSeveral(o, profile, cpuUsage, outDir, session);
     const DvdDiscInfo& info = session.DiscInfo();
     const int t = o.title - 1;
     if (t >= info.titleCount)

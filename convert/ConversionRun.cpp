@@ -201,6 +201,9 @@ void ConversionRun::EndEntry(Outcome outcome, const std::string& why)
     if (ran)
         m_pipeline.Stop();
     if (outcome == Outcome::Completed) {
+        const double dur = m_pipeline.Duration();
+        m_duration = dur > 0 ? dur : static_cast<double>(e.lengthMs) / 1000.0;
+        m_position = m_duration;
         m_fraction = 1;
         m_entryBar = 1000;
         if (const std::string streaming = m_pipeline.StreamingError(); !streaming.empty())
