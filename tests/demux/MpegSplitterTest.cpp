@@ -113,6 +113,8 @@ DvdTitleInfo TitleRecord(std::vector<uint32_t> audio, std::vector<uint32_t> subp
 const DvdTitleInfo kSampleTitle = TitleRecord({0xBD80, 0xC000}, {0xBD20, 0xBD21});
 const DvdTitleInfo kPalTitle = TitleRecord({0xBD80, 0xBD81, 0xBD88, 0xBDA0}, {0xBD20});
 
+std::vector<uint8_t> PalWithClockRestart();
+
 std::vector<int64_t> Starts(RecordingSinkFilter& sink)
 {
     std::vector<int64_t> t;
@@ -299,25 +301,8 @@ TEST(MpegSplitter, EnableMovesTheAudioPinToTheChosenTrack)
 
 TEST(MpegSplitter, TimeStampsJumpingBackAnHourContinueOnAudioAndVideoButNotOnTheSubtitlePin)
 {
-    auto bytes = ReadFile(TitleVob("pal"));
-    const auto walk = WalkPacks(bytes);
     // The subpictures show at 1-2 s and 3-4 s; the clock restarts an hour back between them.
-    const int64_t first = FirstPts(walk);
-    size_t cut = 0;
-    for (const PesRecord& r : walk)
-        if (r.hasPts && r.pts90k - first >= 2500 * 90) {
-            cut = r.offset;
-            break;
-        }
-    ASSERT_GT(cut, 0u);
-    const int64_t hour = 3600LL * 90000;
-    for (const PesRecord& r : walk) {
-        const int64_t shift = r.offset < cut ? 2 * hour : hour;
-        if (r.ptsOffset)
-            WritePts(&bytes[r.ptsOffset], ReadPts(&bytes[r.ptsOffset]) + shift);
-        if (r.dtsOffset)
-            WritePts(&bytes[r.dtsOffset], ReadPts(&bytes[r.dtsOffset]) + shift);
-    }
+    const auto bytes = PalWithClockRestart();
     auto rig = SplitterRig::FromBytes(bytes, kPalTitle);
     ASSERT_EQ(rig->connected, S_OK);
     ASSERT_TRUE(rig->RunToEnd());
@@ -430,6 +415,88 @@ TEST(MpegSplitter, ASeekPastTheEndEndsTheStreams)
     for (auto& sink : rig->sinks)
         EXPECT_TRUE(sink->WaitForEndOfStream(10s));
     EXPECT_EQ(rig->graph->Stop(), S_OK);
+}
+
+// Bytes of the pal title whose time stamps restart an hour back at 2.5 s.
+std::vector<uint8_t> PalWithClockRestart()
+{
+    auto bytes = ReadFile(TitleVob("pal"));
+    const auto walk = WalkPacks(bytes);
+    const int64_t first = FirstPts(walk);
+    size_t cut = 0;
+    for (const PesRecord& r : walk)
+        if (r.hasPts && r.pts90k - first >= 2500 * 90) {
+            cut = r.offset;
+            break;
+        }
+    const int64_t hour = 3600LL * 90000;
+    for (const PesRecord& r : walk) {
+        const int64_t shift = r.offset < cut ? 2 * hour : hour;
+        if (r.ptsOffset)
+            WritePts(&bytes[r.ptsOffset], ReadPts(&bytes[r.ptsOffset]) + shift);
+        if (r.dtsOffset)
+            WritePts(&bytes[r.dtsOffset], ReadPts(&bytes[r.dtsOffset]) + shift);
+    }
+    return bytes;
+}
+
+TEST(MpegSplitter, SeeksWithinThePrerollStartAtTheFirstByteAndTimesCountFromTheSeek)
+{
+    auto rig = SplitterRig::FromDisc(Disc("sample") + "/disc.iso");
+    ASSERT_EQ(rig->connected, S_OK);
+    ASSERT_EQ(rig->graph->Pause(), S_OK);
+    for (auto& sink : rig->sinks)
+        ASSERT_TRUE(sink->WaitForEndOfStream(10s));
+    for (auto& sink : rig->sinks)
+        sink->Clear();
+    int64_t at = 5000000;  // 0.5 s: within the 1 s preroll, so from byte 0
+    ASSERT_EQ(rig->splitter->SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning),
+              S_OK);
+    for (auto& sink : rig->sinks)
+        ASSERT_TRUE(sink->WaitForEndOfStream(10s));
+    const auto bytes = ReadFile(TitleVob("sample"));
+    const auto walk = WalkPacks(bytes);
+    DumpBuilder shifted;
+    for (const PesRecord& r : walk)
+        if (r.key == 0xE000)
+            shifted.Add(r.hasPts, r.pts90k * 10000 / 90 - FirstPts(walk) * 10000 / 90 - at, &bytes[r.payload],
+                        r.payloadSize);
+    EXPECT_EQ(DumpOfSink(rig->Sink("Video")), shifted.Finish());
+    const auto samples = rig->Sink("Video").Samples();
+    ASSERT_FALSE(samples.empty());
+    EXPECT_EQ(samples.front().preroll, samples.front().start < 0);
+}
+
+TEST(MpegSplitter, ASeekWhoseProbesNeverLandFallsBackToTheByteRate)
+{
+    // After the clock restart every time stamp lies an hour before the first one: the
+    // probes find nothing usable, the seek goes by the byte rate and the time line is
+    // shifted so that the packets there count from the seek (less the 1 s preroll).
+    auto rig = SplitterRig::FromBytes(PalWithClockRestart(), kPalTitle);
+    ASSERT_EQ(rig->connected, S_OK);
+    ASSERT_EQ(rig->graph->Pause(), S_OK);
+    for (auto& sink : rig->sinks)
+        ASSERT_TRUE(sink->WaitForEndOfStream(10s));
+    for (auto& sink : rig->sinks)
+        sink->Clear();
+    int64_t at = 40000000;
+    ASSERT_EQ(rig->splitter->SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning),
+              S_OK);
+    for (auto& sink : rig->sinks)
+        ASSERT_TRUE(sink->WaitForEndOfStream(10s));
+    const auto video = rig->Sink("Video").Samples();
+    ASSERT_FALSE(video.empty());
+    int64_t firstTimed = NoTime;
+    bool preroll = false;
+    for (const auto& s : video)
+        if (s.timeResult != VFW_E_SAMPLE_TIME_NOT_SET) {
+            firstTimed = s.start;
+            preroll = s.preroll;
+            break;
+        }
+    EXPECT_GE(firstTimed, -15000000);
+    EXPECT_LE(firstTimed, 0);
+    EXPECT_EQ(preroll, firstTimed < 0);
 }
 
 // Run, seek, pause and stop in a loop: every cycle must end its threads (no hang) and free
