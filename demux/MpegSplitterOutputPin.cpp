@@ -7,6 +7,9 @@
 
 namespace {
 
+// A length-prefixed chunk that starts with an access-unit delimiter (NAL type 9).
+bool IsDelimiter(const Packet& p) { return p.data.size() > 4 && (p.data[4] & 0x1F) == 9; }
+
 bool IsAdtsSync(const uint8_t* p) { return p[0] == 0xFF && (p[1] & 0xF6) == 0xF0; }
 
 // The next 4-byte start code 00 00 00 01 at or after `from`, or npos.
@@ -91,6 +94,8 @@ HRESULT CMpegSplitterOutputPin::OnEndFlush()
         std::lock_guard<std::mutex> lock(m_pinLock);
         m_pending.reset();
         m_pendingList.clear();
+        m_chunkMarks.clear();
+        m_delimitersSeen = false;
     }
     return CBaseSplitterOutputPin::OnEndFlush();
 }
@@ -131,6 +136,7 @@ HRESULT CMpegSplitterOutputPin::SendPacket(std::unique_ptr<Packet> p)
     }
     m_pending.reset();
     m_pendingList.clear();
+    m_chunkMarks.clear();
     lock.unlock();
     return CBaseSplitterOutputPin::SendPacket(std::move(p));
 }
@@ -209,11 +215,15 @@ HRESULT CMpegSplitterOutputPin::SendAac(std::unique_ptr<Packet> p)
 
 HRESULT CMpegSplitterOutputPin::SendH264(std::unique_ptr<Packet> p)
 {
+    // A chunk takes the times and flags of the packet in which it starts.
+    const size_t at = m_pending ? m_pending->data.size() : 0;
+    if (p->startTime != NoTime || p->discontinuity || p->mediaType)
+        m_chunkMarks.push_back({at, p->startTime, p->endTime, p->syncPoint, p->discontinuity});
     AppendPending(std::move(p));
     std::vector<uint8_t>& d = m_pending->data;
     size_t start = FindStartCode4(d, 0);
     if (start == std::string::npos) {
-        d.clear();
+        start = d.size() > 3 ? d.size() - 3 : 0;  // keep a start code split across packets
     } else {
         for (;;) {
             const size_t next = FindStartCode4(d, start + 4);
@@ -221,28 +231,39 @@ HRESULT CMpegSplitterOutputPin::SendH264(std::unique_ptr<Packet> p)
                 break;
             auto unit = std::make_unique<Packet>();
             unit->trackNumber = m_pending->trackNumber;
-            unit->discontinuity = m_pending->discontinuity;
-            unit->syncPoint = m_pending->syncPoint;
-            unit->startTime = m_pending->startTime;
-            unit->endTime = m_pending->endTime;
             unit->mediaType = std::move(m_pending->mediaType);
+            // The marks of packets that began inside [.., next) belong to this chunk.
+            while (!m_chunkMarks.empty() && m_chunkMarks.front().offset < next) {
+                const ChunkMark& m = m_chunkMarks.front();
+                if (m.start != NoTime) {
+                    unit->startTime = m.start;
+                    unit->endTime = m.end;
+                    unit->syncPoint = m.syncPoint;
+                }
+                unit->discontinuity = unit->discontinuity || m.discontinuity;
+                m_chunkMarks.pop_front();
+            }
             unit->data = ToLengthPrefixed(d.data() + start, next - start);
-            m_pending->discontinuity = false;
-            m_pending->startTime = m_pending->endTime = NoTime;
             if (!unit->data.empty())
                 m_pendingList.push_back(std::move(unit));
             start = next;
         }
-        d.erase(d.begin(), d.begin() + ptrdiff_t(start));
     }
+    d.erase(d.begin(), d.begin() + ptrdiff_t(start));
+    for (ChunkMark& m : m_chunkMarks)
+        m.offset = m.offset > start ? m.offset - start : 0;
+    m_pending->startTime = m_pending->endTime = NoTime;
+    m_pending->discontinuity = false;
 
     // An access unit ends before an access-unit delimiter, or (in a stream without them)
     // before a unit that carries a start time.
     std::vector<std::unique_ptr<Packet>> units;
+    if (!m_pendingList.empty() && IsDelimiter(*m_pendingList.front()))
+        m_delimitersSeen = true;
     for (;;) {
         auto closing = m_pendingList.end();
         for (auto it = std::next(m_pendingList.begin(), m_pendingList.empty() ? 0 : 1); it != m_pendingList.end(); ++it) {
-            const bool aud = (*it)->data.size() > 4 && ((*it)->data[4] & 0x1F) == 9;
+            const bool aud = IsDelimiter(**it);
             if (aud)
                 m_delimitersSeen = true;
             if (aud || (!m_delimitersSeen && (*it)->startTime != NoTime)) {

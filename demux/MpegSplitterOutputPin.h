@@ -6,6 +6,7 @@
 // flush on the control thread. m_pinLock guards every field below it.
 #pragma once
 
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -49,4 +50,11 @@ private:
     std::unique_ptr<Packet> m_pending;
     std::list<std::unique_ptr<Packet>> m_pendingList;
     bool m_delimitersSeen = false;
+    // H.264: where in m_pending each timed (or flagged) packet began, with its times.
+    struct ChunkMark {
+        size_t offset;
+        int64_t start, end;
+        bool syncPoint, discontinuity;
+    };
+    std::deque<ChunkMark> m_chunkMarks;
 };
