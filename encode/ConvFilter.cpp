@@ -239,7 +239,8 @@ HRESULT CConvFilter::ReceiveVideo(IMediaSample* sample)
     }
     if (stop < m_trimStart || start > m_trimStop)
         return S_OK;
-    stop -= m_trimStart;
+    // Output slots fill up to the picture's end, but none starts past the window's end.
+    stop = std::min(stop, m_trimStop) - m_trimStart;
 
     uint8_t* picture = nullptr;
     if (Failed(sample->GetPointer(&picture)) || !picture)

@@ -182,11 +182,11 @@ TEST(ConvFilter, TrimWindowKeepsOnlyWhatOverlapsIt)
     rig.conv->SetTrimWindow(1 * kSecond, 2 * kSecond);
     ASSERT_EQ(rig.graph->Run(), S_OK);
     rig.PushPictures(75, 400000);  // 0 .. 3 s
-    // Pictures from 1 s to 2 s fill the one second of output slots; the one whose start is
-    // exactly the trim stop also passes the window test and fills one slot more. The one
-    // that ends exactly at the trim start passes too, but has no slot before its end.
-    EXPECT_EQ(rig.encoder.VideoFramesWritten(), 26);
-    EXPECT_EQ(rig.conv->NextVideoTime(), 26 * 400000);
+    // Pictures from 1 s to 2 s fill the one second of output slots. The one whose start is
+    // exactly the trim stop passes the window test, but no slot starts inside the window
+    // after it; the one that ends exactly at the trim start has no slot before its end.
+    EXPECT_EQ(rig.encoder.VideoFramesWritten(), 25);
+    EXPECT_EQ(rig.conv->NextVideoTime(), 25 * 400000);
 }
 
 TEST(ConvFilter, AudioIsPlacedOnTheTitleTimeLine)
