@@ -1,5 +1,6 @@
 #include "convert/ConversionPipeline.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,16 @@
 #include "filters/VideoConveFilter.h"
 #include "graph/FilterGraph.h"
 #include "graph/VideoRenderer.h"
+
+namespace {
+
+// A program stream carries each stream's data some way after the video of the same time
+// (audio often half a second later). The splitter stops reading once the stream it reads
+// passes the end of its window, so it is given a window this much longer than the entry's
+// trim window; the conversion sink still cuts every stream at the trim window's end.
+constexpr int64_t kReadPastWindowMs = 1500;
+
+}  // namespace
 
 bool ParseStreamNameTail(const std::string& name, unsigned* pid, unsigned* pesId, unsigned* subId)
 {
@@ -192,7 +203,7 @@ bool ConversionPipeline::CreateFilters(DvdHandle disc, int titleIndex, int chapt
         conv->SetVolume(m_entry.picture.volume);
     }
     if (m_titleDurationMs > 0)
-        m_splitter->SetTimeWindow(m_entry.trimStartMs, m_entry.trimLengthMs, m_titleDurationMs);
+        m_splitter->SetTimeWindow(m_entry.trimStartMs, m_entry.trimLengthMs + kReadPastWindowMs, m_titleDurationMs);
     return true;
 }
 
@@ -473,6 +484,9 @@ double ConversionPipeline::Duration()
     int64_t d = 0;
     if (!m_splitter || Failed(m_splitter->GetDuration(&d)))
         return 0.0;
+    // The entry's own length, not the longer window the splitter reads (see Build).
+    if (m_entry.trimLengthMs > 0)
+        d = std::min<int64_t>(d, m_entry.trimLengthMs * 10000);
     return static_cast<double>(d) / 1e7;
 }
 
