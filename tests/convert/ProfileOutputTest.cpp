@@ -3,7 +3,9 @@
 // channel count, and with the trimmed length in both streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <string>
 
 #include "convert/ConvertRun.h"
@@ -46,6 +48,7 @@ std::string ContainerOf(const std::string& extension)
         {".mp3", "mp3"}, {".m4a", "mov,mp4,m4a,3gp,3g2,mj2"}, {".mp4", "mov,mp4,m4a,3gp,3g2,mj2"},
         {".mov", "mov,mp4,m4a,3gp,3g2,mj2"}, {".3gp", "mov,mp4,m4a,3gp,3g2,mj2"},
         {".3g2", "mov,mp4,m4a,3gp,3g2,mj2"}, {".ac3", "ac3"}, {".aac", "aac"}, {".mp2", "mp3"},
+        {".aiff", "aiff"}, {".aif", "aiff"}, {".m4v", "mov,mp4,m4a,3gp,3g2,mj2"}, {".webm", "matroska,webm"},
     };
     auto it = names.find(extension);
     return it == names.end() ? "(unknown extension " + extension + ")" : it->second;
@@ -69,6 +72,38 @@ double FramesPerSecond(int32_t thousandths)
     if (thousandths % 1000 != 0)
         return std::round(thousandths / 1000.0) * 1000.0 / 1001.0;
     return thousandths / 1000.0;
+}
+
+// Frames per second from the pictures' time stamps. Containers with millisecond stamps round
+// each one, so the mean step is taken; a step of more than one and a half frames (ffmpeg's
+// AVI reader shows the second picture of an AVI file one slot late) is left out.
+double MeasuredFrameRate(const std::vector<double>& times)
+{
+    std::vector<double> steps;
+    for (size_t i = 1; i < times.size(); ++i)
+        steps.push_back(times[i] - times[i - 1]);
+    std::vector<double> sorted = steps;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    double sum = 0;
+    int count = 0;
+    for (double step : steps) {
+        if (step > 0 && step < median * 1.5) {
+            sum += step;
+            ++count;
+        }
+    }
+    return count ? count / sum : 0;
+}
+
+// Samples of start-up delay that an audio encoder puts before the sound. Containers without
+// an edit list cannot mark them, so a decoder plays them: the decoded length may exceed the
+// trimmed length by them and by the silence that fills the last codec frame.
+int EncoderDelay(const std::string& codec)
+{
+    static const std::map<std::string, int> delays = {{"aac", 1024}, {"mp3", 1105}, {"mp2", 529}, {"ac3", 256}};
+    auto it = delays.find(codec);
+    return it == delays.end() ? 0 : it->second;
 }
 
 class ProfileOutput : public testing::TestWithParam<int> {};
@@ -107,9 +142,7 @@ TEST_P(ProfileOutput, ConvertsATrimmedTitleIntoTheProfilesFile)
         const double fps = FramesPerSecond(profile.FrameRate);
         const std::vector<double>& times = media.videoTimes;
         ASSERT_GE(times.size(), 3u);
-        // Containers with millisecond stamps round each one: measure over the whole run.
-        const double measured = double(times.size() - 1) / (times.back() - times.front());
-        EXPECT_NEAR(measured, fps, fps * 0.005) << "frame rate";
+        EXPECT_NEAR(MeasuredFrameRate(times), fps, fps * 0.005) << "frame rate";
         EXPECT_NEAR(times.size() / fps, kTrimSeconds, 1.0 / fps + 1e-6) << times.size() << " pictures";
     }
 
@@ -119,7 +152,8 @@ TEST_P(ProfileOutput, ConvertsATrimmedTitleIntoTheProfilesFile)
     EXPECT_EQ(audio->Number("sample_rate"), profile.SampleRate);
     EXPECT_EQ(audio->Number("channels"), profile.Channel);
     const double rate = profile.SampleRate;
-    EXPECT_NEAR(media.audioSamples / rate, kTrimSeconds, media.audioLongestFrame / rate + 1e-6)
+    const int slack = media.audioLongestFrame + EncoderDelay(audio->Get("codec_name"));
+    EXPECT_NEAR(media.audioSamples / rate, kTrimSeconds, slack / rate + 1e-6)
         << media.audioSamples << " samples, longest frame " << media.audioLongestFrame;
 }
 
