@@ -264,6 +264,11 @@ TEST(SplitterEngine, DeliversEveryStreamInOrderWithDiscontinuityOnlyOnEachFirstP
             EXPECT_EQ(samples[i].size, 100);
         }
     }
+    // 100-byte packets every 0.1 s: the first measurement closes at 1.1 s over 12 packets.
+    for (auto* pin : rig.splitter->Outputs()) {
+        EXPECT_EQ(pin->CurrentBitrate(), 1200 * 8 * 10000000LL / 11000000);
+        EXPECT_EQ(pin->AverageBitrate(), pin->CurrentBitrate());
+    }
     rig.graph->Stop();
     const auto& results = rig.splitter->routeResults;
     ASSERT_GT(results.size(), 5u);
