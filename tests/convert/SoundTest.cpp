@@ -77,12 +77,11 @@ TEST_P(Volume, ScalesTheSound)
     ASSERT_GE(pcm.size(), size_t(kRate) / 2);
     const double rms = Rms(pcm, kRate / 10, pcm.size() - kRate / 10);
     EXPECT_NEAR(rms / reference, v.ratio, 0.03 + v.ratio * 0.03);
-    for (float s : pcm)
-        ASSERT_LE(std::abs(s), 1.0f);
     EXPECT_NEAR(ToneFrequency(pcm, kRate, kRate / 10, pcm.size() - kRate / 10), 500, v.volume ? 10 : 1e9);
 }
 
-// The authored sine is at half scale, so doubling it stays just inside full scale.
+// The authored sine is at half scale, so doubling it reaches full scale: the 16-bit output
+// clips at most its peaks.
 INSTANTIATE_TEST_SUITE_P(Settings, Volume,
                          testing::Values(VolumeCase{"Half", 128, 0.5}, VolumeCase{"Quarter", 64, 0.25},
                                          VolumeCase{"Double", 512, 2.0}, VolumeCase{"Silent", 0, 0.0}),
