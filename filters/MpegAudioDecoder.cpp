@@ -294,6 +294,12 @@ void CMpegAudioDecoder::ResetDecoder()
 HRESULT CMpegAudioDecoder::ReceiveAudio(IMediaSample* sample)
 {
     std::lock_guard decode(m_decodeLock);
+    // A sample that carries a new type (the splitter switched to another track, perhaps of
+    // another coding) starts a new decoder for it; the input pin has taken the type already.
+    if (CMediaType changed; sample->GetMediaType(&changed) == S_OK) {
+        if (const HRESULT hr = OpenLocked(); Failed(hr))
+            return hr;
+    }
     uint8_t* data = nullptr;
     if (Failed(sample->GetPointer(&data)) || !data)
         return E_POINTER;
