@@ -477,6 +477,8 @@ int ConvertSeveral(const Options& o, const FormatProfile& profile, int cpuUsage,
         progress.Interrupted();
     });
 
+    // `woken` is set under `lock` by the run's wake (from the streaming threads and from the
+    // run itself); this thread waits for it, at most 200 ms between progress updates.
     std::mutex lock;
     std::condition_variable wake;
     bool woken = false;
