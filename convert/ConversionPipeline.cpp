@@ -99,7 +99,8 @@ bool ConversionPipeline::Build(DvdHandle disc, int titleIndex, int chapterIndex,
     m_entry = entry;
     if (!CreateFilters(disc, titleIndex, chapterIndex) || !ConnectFilters(burnSubtitles))
         return false;
-    m_graph->Pause();
+    // Left stopped: the stream choice that follows must come before the splitter starts
+    // reading, or packets of the track it replaces would still be delivered first.
     return true;
 }
 
@@ -369,7 +370,7 @@ bool ConversionPipeline::AttachPreview(IVideoSurface* surface, const ZRect& rect
     m_previewRect = rect;
     m_renderer->SetVideoPosition(rect);
     m_renderer->Repaint();
-    m_graph->Pause();
+    // Stopped, as Build leaves it (see there).
     return true;
 }
 

@@ -73,7 +73,8 @@ public:
     ConversionPipeline(const ConversionPipeline&) = delete;
     ConversionPipeline& operator=(const ConversionPipeline&) = delete;
 
-    // Builds the graph for the entry and leaves it paused. `notify` (may be empty) is called
+    // Builds the graph for the entry and leaves it stopped (stream choices are made before it
+    // runs). `notify` (may be empty) is called
     // from a streaming thread when a graph event is waiting; every completion passes at once.
     // The subtitle stream to burn in is chosen afterwards with EnableStream; without one the
     // decoder's subpicture input stays unconnected. False after a message.
@@ -88,7 +89,7 @@ public:
     OutputEncoder& Encoder() { return m_encoder; }
 
     // Connects "Video Pre" to a renderer drawing on `surface` inside `rect`. True without a
-    // video stream (nothing to show). Stops the graph and leaves it paused.
+    // video stream (nothing to show). Stops the graph and leaves it stopped.
     bool AttachPreview(IVideoSurface* surface, const ZRect& rect) override;
     void ShowPreview(bool on) override;
 

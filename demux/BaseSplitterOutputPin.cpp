@@ -34,8 +34,11 @@ void ManualEvent::Poke()
 
 namespace {
 
-// A queue holding this many bytes stops the demux thread even when other pins run dry.
-constexpr int64_t kMaxPinBytes = 209715200;
+// A queue holding this many bytes stops the demux thread even when other pins run dry. A
+// conversion drains its audio far faster than its video, so the audio pin always looks dry:
+// with a larger cap the video queue would grow by the title's bit rate until the cap (16 MiB
+// is about 13 s of DVD video at its highest rate, plenty for any decoder to catch up).
+constexpr int64_t kMaxPinBytes = 16 * 1024 * 1024;
 constexpr int kSpaceWaitMs = 100;
 
 }  // namespace
