@@ -590,13 +590,21 @@ int ConvertSeveral(const Options& o, const FormatProfile& profile, int cpuUsage,
 
 int RunConvert(const Args& args)
 {
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     Options o;
     if (const std::string why = ParseOptions(args, o); !why.empty()) {
         std::fprintf(stderr, "zaderoza-cli: %s\n%s", why.c_str(), kUsage);
         return 2;
     }
 
-    av_log_set_level(o.verbose ? AV_LOG_INFO : AV_LOG_ERROR);
+    // Damaged or cut-off pictures at a trim point are concealed by the decoders; their
+    // messages are for --verbose.
+    av_log_set_level(o.verbose ? AV_LOG_INFO : AV_LOG_FATAL);
 
     ProfileList profiles;
     const std::string data = o.dataDir.empty() ? ExecutableFolder() : o.dataDir;

@@ -4,34 +4,12 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Json.h"
 #include "profiles/AppPaths.h"
 #include "profiles/ProfileCatalogue.h"
 #include "profiles/ProfileList.h"
 
 namespace {
-
-std::string JsonString(std::string_view text)
-{
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
 
 // "29.97" for 29970, "25" for 25000.
 std::string FrameRateText(int32_t thousandths)

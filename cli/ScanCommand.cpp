@@ -6,34 +6,12 @@
 
 #include "app/TitleList.h"
 #include "cli/Commands.h"
+#include "cli/Json.h"
 #include "dvd/DvdAccess.h"
 
 namespace {
 
 constexpr const char* kDefaultExtension = ".mp4";  // the default profile's extension
-
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
 
 std::string Hex(uint32_t id)
 {

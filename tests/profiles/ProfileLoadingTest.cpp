@@ -372,8 +372,9 @@ TEST_F(ProfileLoading, FindsProfilesByIndexNameOrCatalogueTitle)
     for (const Case& c : cases) {
         FormatProfile p {};
         EXPECT_EQ(FindProfileByIndexOrName(m_list, c.text, p), c.found) << c.text;
-        if (c.found)
+        if (c.found) {
             EXPECT_EQ(p.Index, c.index) << c.text;
+        }
     }
 }
 
