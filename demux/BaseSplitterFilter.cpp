@@ -492,7 +492,10 @@ HRESULT CBaseSplitterFilter::ApplySeek(const void* caller, int64_t* current, uin
             newStop = newCurrent + *stop;
     }
 
-    if (newCurrent == nowCurrent && newStop == nowStop)
+    // Nothing to do only when no other request is pending either: a seek that reached a
+    // stopped filter is still to be carried out when it runs.
+    if (newCurrent == nowCurrent && newStop == nowStop && newCurrent == m_requestedStart.load() &&
+        newStop == m_requestedStop.load())
         return S_OK;
     if (newCurrent == m_lastSeekStart && newStop == m_lastSeekStop &&
         std::find(m_lastSeekCallers.begin(), m_lastSeekCallers.end(), caller) == m_lastSeekCallers.end()) {
